@@ -1,0 +1,91 @@
+// Serial port link, keyboard, timing and text helpers: the primitives every
+// screen of the console stands on.
+#pragma once
+#include <cstdint>
+
+#include "comLib3/ShortStr.h"
+#include "platform/serial.h"
+
+// --- serial port link ---------------------------------------------------------
+constexpr int kMaxComPorts = 128;
+// Open handles by port number (1..128); kInvalidSerialHandle when not open.
+extern SerialHandle PortHandles[kMaxComPorts + 1];
+
+int ComOpen(int port, uint16_t baud, char parity, uint8_t dataBits, uint16_t stopBits);
+void ComPurge(int port);
+bool ComClearError(int port);
+int ComReadChar(int port, char& ch);
+int ComWrite(int port, const ShortStr& text);
+int ComReadLine(int port, ShortStr& dest, int capacity, int mode, char a, char b);
+void ComClose(int port);
+// One write call of a single byte; the bytes written (0 when the port is not open).
+int ComWriteByte(int port, uint8_t byte);
+// One read call of up to count bytes, bounded by the port's read time-out:
+// the bytes read, or -1 when the port is not open or the read failed.
+int ComReadRaw(int port, uint8_t* buffer, int count);
+// The read time-out of a baud rate: 50 characters of 10 bits, in ms.
+uint32_t ComReadTimeoutMs(uint32_t baud);
+
+// --- keyboard ------------------------------------------------------------------
+constexpr uint8_t kEsc = 27;
+extern bool EscAbort;
+extern ShortStr KeyBuffer;
+
+uint8_t PollKey();
+uint8_t WaitKey();
+uint8_t FlushKeys();
+void ResetKeys();
+// Takes the first key of KeyBuffer (0 when it is empty).
+uint8_t TakeBufferedKey();
+
+// --- waits ---------------------------------------------------------------------
+void WaitTenths(int n);
+int WaitSeconds(int n);
+
+// --- line editing and text ----------------------------------------------------
+int ReadField(ShortStr& text, int capacity);
+void UpperStr(const ShortStr& source, ShortStr& dest);
+char UpCase(char c);
+
+// Reads one console line holding a whole number (blanks around it allowed).
+enum class NumberEntry { Ok, NotANumber, Escaped };
+NumberEntry ReadNumberLine(int32_t& value);
+// Reads one console line of text (at most 255 characters); false on Esc.
+bool ReadTextLine(ShortStr& text);
+
+// --- cursor and screen ---------------------------------------------------------
+extern int SavedCursorX, SavedCursorY;
+extern int ScreenCols, ScreenRows;
+void SaveCursor();
+void RestoreCursor();
+void GetScreenSize();
+int ScreenWidth();
+int ScreenHeight();
+void FullWindow();
+void NewLine();
+
+void TwoDigits(uint16_t n, char separator, ShortStr& dest);
+
+// --- time ---------------------------------------------------------------------------
+struct TimeStamp {
+  uint16_t reserved[4] = {0, 0, 0, 0};
+  uint16_t hour = 0, minute = 0, second = 0, hundredths = 0;
+};
+constexpr int32_t kHundredthsPerDay = 8640000;
+
+void ToHundredths(const TimeStamp& t, int32_t& h);
+void FromHundredths(int32_t h, TimeStamp& t);
+void StopwatchStart(TimeStamp& start, TimeStamp& lap);
+int32_t StopwatchRead(const TimeStamp& start, TimeStamp& now);
+
+// --- random numbers -----------------------------------------------------------
+extern uint32_t RandSeed;
+uint32_t RandomBelow(uint32_t n);
+void RandomizeFromClock();
+int32_t RandomRange(int32_t lo, int32_t hi);
+
+// --- result-file names --------------------------------------------------------
+void UniqueResultName(uint16_t number, ShortStr& dest, const ShortStr& extension);
+
+// Back to the state at program start (tests run many programs in one process).
+void ComLib3Init();

@@ -1,0 +1,155 @@
+#include "platform/screen_model.h"
+
+#include <cstring>
+
+ScreenModel gScreen;
+
+void ScreenModel::Reset() {
+  for (int y = 0; y < kRows; ++y)
+    for (int x = 0; x < kCols; ++x) {
+      cells[y][x] = ScreenCell{};
+      dirty[y][x] = true;
+    }
+  anyDirty = true;
+  bellCount = 0;
+  winX1 = 1, winY1 = 1, winX2 = kCols, winY2 = kRows;
+  curX = 1, curY = 1;
+  attr = 0x07;
+}
+
+void ScreenModel::Put(int x, int y, uint8_t ch, uint8_t a) {
+  if (x < 1 || x > kCols || y < 1 || y > kRows) return;
+  ScreenCell& c = cells[y - 1][x - 1];
+  if (c.ch == ch && c.attr == a) return;
+  c.ch = ch;
+  c.attr = a;
+  dirty[y - 1][x - 1] = true;
+  anyDirty = true;
+}
+
+void ScreenModel::ScrollUp() {
+  for (int y = winY1; y < winY2; ++y)
+    for (int x = winX1; x <= winX2; ++x) {
+      const ScreenCell& below = cells[y][x - 1];
+      Put(x, y, below.ch, below.attr);
+    }
+  for (int x = winX1; x <= winX2; ++x) Put(x, winY2, ' ', attr);
+}
+
+void ScreenModel::LineFeed() {
+  if (curY < winY2)
+    ++curY;
+  else
+    ScrollUp();
+  anyDirty = true;
+}
+
+void ScreenModel::Write(uint8_t ch) {
+  switch (ch) {
+    case 7:
+      ++bellCount;
+      anyDirty = true;
+      return;
+    case 8:
+      if (curX > winX1) --curX;
+      anyDirty = true;
+      return;
+    case 10:
+      LineFeed();
+      return;
+    case 13:
+      curX = winX1;
+      anyDirty = true;
+      return;
+    default:
+      break;
+  }
+  Put(curX, curY, ch, attr);
+  if (curX < winX2) {
+    ++curX;
+  } else {
+    curX = winX1;
+    LineFeed();
+  }
+  anyDirty = true;
+}
+
+void ScreenModel::ClearWindow() {
+  for (int y = winY1; y <= winY2; ++y)
+    for (int x = winX1; x <= winX2; ++x) Put(x, y, ' ', attr);
+  curX = winX1;
+  curY = winY1;
+  anyDirty = true;
+}
+
+void ScreenModel::ClearToEol() {
+  for (int x = curX; x <= winX2; ++x) Put(x, curY, ' ', attr);
+}
+
+bool ScreenModel::SetWindow(int x1, int y1, int x2, int y2) {
+  if (x1 < 1 || y1 < 1 || x2 > kCols || y2 > kRows || x1 > x2 || y1 > y2) return false;
+  winX1 = x1, winY1 = y1, winX2 = x2, winY2 = y2;
+  curX = x1, curY = y1;
+  anyDirty = true;
+  return true;
+}
+
+bool ScreenModel::MoveTo(int x, int y) {
+  if (x < 1 || y < 1 || x > winX2 - winX1 + 1 || y > winY2 - winY1 + 1) return false;
+  curX = winX1 + x - 1;
+  curY = winY1 + y - 1;
+  anyDirty = true;
+  return true;
+}
+
+std::string ScreenModel::Row(int y) const { return Text(1, y, kCols); }
+
+std::string ScreenModel::Text(int x, int y, int count) const {
+  std::string s;
+  if (y < 1 || y > kRows) return s;
+  for (int i = 0; i < count && x + i <= kCols; ++i)
+    if (x + i >= 1) s.push_back(static_cast<char>(cells[y - 1][x + i - 1].ch));
+  return s;
+}
+
+const char32_t kCp437ToUnicode[256] = {
+    0x0020, 0x263A, 0x263B, 0x2665, 0x2666, 0x2663, 0x2660, 0x2022,  // 00
+    0x25D8, 0x25CB, 0x25D9, 0x2642, 0x2640, 0x266A, 0x266B, 0x263C,  // 08
+    0x25BA, 0x25C4, 0x2195, 0x203C, 0x00B6, 0x00A7, 0x25AC, 0x21A8,  // 10
+    0x2191, 0x2193, 0x2192, 0x2190, 0x221F, 0x2194, 0x25B2, 0x25BC,  // 18
+    0x0020, 0x0021, 0x0022, 0x0023, 0x0024, 0x0025, 0x0026, 0x0027,  // 20
+    0x0028, 0x0029, 0x002A, 0x002B, 0x002C, 0x002D, 0x002E, 0x002F,
+    0x0030, 0x0031, 0x0032, 0x0033, 0x0034, 0x0035, 0x0036, 0x0037,
+    0x0038, 0x0039, 0x003A, 0x003B, 0x003C, 0x003D, 0x003E, 0x003F,
+    0x0040, 0x0041, 0x0042, 0x0043, 0x0044, 0x0045, 0x0046, 0x0047,  // 40
+    0x0048, 0x0049, 0x004A, 0x004B, 0x004C, 0x004D, 0x004E, 0x004F,
+    0x0050, 0x0051, 0x0052, 0x0053, 0x0054, 0x0055, 0x0056, 0x0057,
+    0x0058, 0x0059, 0x005A, 0x005B, 0x005C, 0x005D, 0x005E, 0x005F,
+    0x0060, 0x0061, 0x0062, 0x0063, 0x0064, 0x0065, 0x0066, 0x0067,  // 60
+    0x0068, 0x0069, 0x006A, 0x006B, 0x006C, 0x006D, 0x006E, 0x006F,
+    0x0070, 0x0071, 0x0072, 0x0073, 0x0074, 0x0075, 0x0076, 0x0077,
+    0x0078, 0x0079, 0x007A, 0x007B, 0x007C, 0x007D, 0x007E, 0x2302,
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,  // 80
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,  // 90
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,  // A0
+    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,  // B0
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,  // C0
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,  // D0
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,  // E0
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,
+    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,  // F0
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,
+};
+
+int UnicodeToCp437(char32_t cp) {
+  if (cp >= 0x20 && cp < 0x7F) return static_cast<int>(cp);
+  for (int i = 0x80; i < 256; ++i)
+    if (kCp437ToUnicode[i] == cp) return i;
+  return -1;
+}

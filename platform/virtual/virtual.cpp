@@ -1,0 +1,461 @@
+#include "platform/virtual/virtual.h"
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/crt.h"
+#include "platform/platform.h"
+#include "platform/screen_model.h"
+#include "platform/serial.h"
+#include "platform/system.h"
+#include "platform/textfile.h"
+
+namespace vt {
+namespace {
+
+struct KeyEvent {
+  uint64_t atUs;
+  uint8_t byte;
+};
+
+struct State {
+  uint64_t nowUs = 0;
+  int64_t baseHundredths = 10 * 360000;  // time of day at nowUs = 0
+  int baseYear = 2026, baseMonth = 12, baseDay = 8;
+  std::deque<KeyEvent> keys;
+  std::function<bool()> feeder;
+  std::map<int, PortState> ports;
+  std::map<std::string, std::string> env;
+  std::map<std::string, std::vector<std::string>> files;
+  std::vector<std::string> openFiles;  // handle -> path
+  bool readOnly = false;
+  uint16_t dosVersion = 0x0A06;  // low byte above 6, like a current Windows
+  std::vector<PlatformExitHook> exitHooks;
+  int lastError = 0;
+  uint64_t idleCalls = 0;  // calls that looked at time or input while it stood still
+};
+
+State& S() {
+  static State s;
+  return s;
+}
+
+constexpr uint64_t kSpinLimit = 20'000'000;
+
+void NoteIdle() {
+  if (++S().idleCalls > kSpinLimit) {
+    S().idleCalls = 0;
+    throw Spin();
+  }
+}
+
+void Advance(uint64_t us) {
+  if (us == 0) return;
+  S().nowUs += us;
+  S().idleCalls = 0;
+}
+
+class PortSink : public Sink {
+ public:
+  explicit PortSink(PortState& p) : p_(p) {}
+  void Send(uint64_t atUs, std::string_view bytes) override {
+    for (char c : bytes) {
+      // Keep arrival order: a piece can never overtake one sent before it.
+      uint64_t t = p_.rx.empty() ? atUs : std::max(atUs, p_.rx.back().first);
+      p_.rx.emplace_back(t, static_cast<uint8_t>(c));
+    }
+  }
+
+ private:
+  PortState& p_;
+};
+
+PortState* ByHandle(SerialHandle h) {
+  auto it = S().ports.find(static_cast<int>(h));
+  if (it == S().ports.end() || !it->second.open) return nullptr;
+  if (it->second.vanished) {
+    S().lastError = EIO;
+    return nullptr;
+  }
+  return &it->second;
+}
+
+void PeerCatchUp(PortState& p) {
+  if (!p.peer) return;
+  PortSink sink(p);
+  p.peer->AdvanceTo(S().nowUs, sink);
+}
+
+size_t ArrivedCount(const PortState& p) {
+  size_t n = 0;
+  for (auto& e : p.rx) {
+    if (e.first > S().nowUs) break;
+    ++n;
+  }
+  return n;
+}
+
+// Days since 1970-01-01 for a civil date, and back (proleptic Gregorian).
+long DaysFromCivil(int y, int m, int d) {
+  y -= m <= 2;
+  const long era = (y >= 0 ? y : y - 399) / 400;
+  const long yoe = y - era * 400;
+  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+void CivilFromDays(long z, int& y, int& m, int& d) {
+  z += 719468;
+  const long era = (z >= 0 ? z : z - 146096) / 146097;
+  const long doe = z - era * 146097;
+  const long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const long mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  y = static_cast<int>(yoe + era * 400 + (m <= 2));
+}
+
+void Now(int64_t& hundredthsOfDay, long& day) {
+  int64_t total = S().baseHundredths + static_cast<int64_t>(S().nowUs / 10000);
+  day = DaysFromCivil(S().baseYear, S().baseMonth, S().baseDay) + static_cast<long>(total / 8640000);
+  hundredthsOfDay = total % 8640000;
+}
+
+}  // namespace
+
+void Reset() {
+  State& s = S();
+  s = State{};
+  gScreen.Reset();
+}
+
+uint64_t NowUs() { return S().nowUs; }
+void AdvanceUs(uint64_t us) { Advance(us); }
+
+void SetTimeOfDay(int hour, int minute, int second, int hundredths) {
+  int64_t h = hour * 360000LL + minute * 6000LL + second * 100LL + hundredths;
+  S().baseHundredths = h - static_cast<int64_t>(S().nowUs / 10000);
+}
+
+void SetDate(int year, int month, int day) {
+  S().baseYear = year, S().baseMonth = month, S().baseDay = day;
+}
+
+void PushKeys(std::string_view bytes) { PushKeysAt(S().nowUs, bytes); }
+
+void PushKeysAt(uint64_t atUs, std::string_view bytes) {
+  for (char c : bytes) S().keys.push_back({atUs, static_cast<uint8_t>(c)});
+  std::stable_sort(S().keys.begin(), S().keys.end(),
+                   [](const KeyEvent& a, const KeyEvent& b) { return a.atUs < b.atUs; });
+}
+
+void PushExtended(uint8_t scanCode) {
+  std::string two{'\0', static_cast<char>(scanCode)};
+  PushKeys(two);
+}
+
+void SetKeyFeeder(std::function<bool()> feeder) { S().feeder = std::move(feeder); }
+size_t PendingKeys() { return S().keys.size(); }
+
+PortState& AttachPort(int port, SerialPeer* peer) {
+  PortState& p = S().ports[port];
+  p.peer = peer;
+  p.exists = true;
+  return p;
+}
+
+PortState& Port(int port) { return S().ports[port]; }
+
+std::string WrittenText(int port) {
+  std::string s;
+  for (auto& w : Port(port).written) s.push_back(static_cast<char>(w.byte));
+  return s;
+}
+
+std::vector<std::string> WrittenLines(int port) {
+  std::vector<std::string> lines;
+  std::string cur;
+  for (auto& w : Port(port).written) {
+    if (w.byte == 13) {
+      lines.push_back(cur);
+      cur.clear();
+    } else {
+      cur.push_back(static_cast<char>(w.byte));
+    }
+  }
+  if (!cur.empty()) lines.push_back(cur);
+  return lines;
+}
+
+std::vector<uint64_t> WrittenLineTimes(int port) {
+  std::vector<uint64_t> t;
+  for (auto& w : Port(port).written)
+    if (w.byte == 13) t.push_back(w.atUs);
+  return t;
+}
+
+void ClearWritten(int port) { Port(port).written.clear(); }
+
+void ScriptedPeer::OnByte(uint8_t byte, uint64_t tUs, Sink& out) {
+  if (byte != 13) {
+    if (current_.size() < 4096) current_.push_back(static_cast<char>(byte));
+    return;
+  }
+  std::string line = current_;
+  current_.clear();
+  lines_.push_back(line);
+  Rule rule = default_;
+  auto it = rules_.find(line);
+  if (it != rules_.end()) {
+    rule = it->second;
+  } else if (func_) {
+    Rule r;
+    if (func_(line, r)) rule = r;
+  }
+  if (rule.silent) return;
+  std::string bytes = rule.raw ? rule.answer : rule.answer + "\r\n";
+  uint64_t at = tUs + rule.delayUs;
+  if (rule.splitAt > 0 && rule.splitAt < bytes.size()) {
+    out.Send(at, std::string_view(bytes).substr(0, rule.splitAt));
+    out.Send(at + rule.splitGapUs, std::string_view(bytes).substr(rule.splitAt));
+  } else {
+    out.Send(at, bytes);
+  }
+}
+
+void SetEnv(std::string_view name, std::string_view value) { S().env[std::string(name)] = value; }
+
+void PutFile(std::string_view path, std::string_view content) {
+  std::vector<std::string> lines;
+  std::string cur;
+  for (char c : content) {
+    if (c == '\n') {
+      lines.push_back(cur);
+      cur.clear();
+    } else {
+      cur.push_back(c);
+    }
+  }
+  if (!cur.empty()) lines.push_back(cur);
+  S().files[std::string(path)] = lines;
+}
+
+bool FileExists(std::string_view path) { return S().files.count(std::string(path)) > 0; }
+
+std::vector<std::string> FileLines(std::string_view path) {
+  auto it = S().files.find(std::string(path));
+  return it == S().files.end() ? std::vector<std::string>{} : it->second;
+}
+
+void SetReadOnly(bool readOnly) { S().readOnly = readOnly; }
+void SetDosVersion(uint16_t v) { S().dosVersion = v; }
+
+void RunExitHooks() {
+  auto hooks = S().exitHooks;
+  S().exitHooks.clear();
+  for (auto h : hooks) h();
+}
+
+}  // namespace vt
+
+using vt::S;
+
+// --- console -----------------------------------------------------------------------
+bool KeyPressed() {
+  vt::NoteIdle();
+  return !S().keys.empty() && S().keys.front().atUs <= S().nowUs;
+}
+
+uint8_t ReadKey() {
+  if (S().keys.empty()) {
+    if (!S().feeder || !S().feeder() || S().keys.empty()) throw vt::ScriptEnd();
+  }
+  vt::KeyEvent k = S().keys.front();
+  S().keys.pop_front();
+  if (k.atUs > S().nowUs) vt::Advance(k.atUs - S().nowUs);
+  S().idleCalls = 0;
+  return k.byte;
+}
+
+void Delay(uint32_t ms) {
+  if (ms == 0) vt::NoteIdle();
+  vt::Advance(static_cast<uint64_t>(ms) * 1000);
+}
+
+void FlushOutput() {}
+
+// --- clock and system ------------------------------------------------------------
+void GetTime(uint16_t& hour, uint16_t& minute, uint16_t& second, uint16_t& hundredths) {
+  vt::NoteIdle();
+  int64_t h;
+  long day;
+  vt::Now(h, day);
+  hour = static_cast<uint16_t>(h / 360000);
+  minute = static_cast<uint16_t>((h / 6000) % 60);
+  second = static_cast<uint16_t>((h % 6000) / 100);
+  hundredths = static_cast<uint16_t>(h % 100);
+}
+
+void GetDate(uint16_t& year, uint16_t& month, uint16_t& day, uint16_t& dayOfWeek) {
+  int64_t h;
+  long days;
+  vt::Now(h, days);
+  int y, m, d;
+  vt::CivilFromDays(days, y, m, d);
+  year = static_cast<uint16_t>(y), month = static_cast<uint16_t>(m), day = static_cast<uint16_t>(d);
+  dayOfWeek = static_cast<uint16_t>((days + 4) % 7);  // 1970-01-01 was a Thursday
+}
+
+std::string GetEnv(std::string_view name) {
+  auto it = S().env.find(std::string(name));
+  return it == S().env.end() ? std::string() : it->second;
+}
+
+std::string FSearch(std::string_view name, std::string_view dirList) {
+  std::string n(name);
+  if (vt::FileExists(n)) return n;
+  size_t start = 0;
+  while (start <= dirList.size()) {
+    size_t end = dirList.find(':', start);
+    if (end == std::string_view::npos) end = dirList.size();
+    std::string dir(dirList.substr(start, end - start));
+    if (!dir.empty()) {
+      std::string p = dir + "/" + n;
+      if (vt::FileExists(p)) return p;
+    }
+    start = end + 1;
+  }
+  return {};
+}
+
+uint16_t DosVersion() { return S().dosVersion; }
+
+// --- serial ----------------------------------------------------------------------------
+int SerialOpen(int port, SerialHandle& handle) {
+  handle = kInvalidSerialHandle;
+  auto it = S().ports.find(port);
+  if (it == S().ports.end() || !it->second.exists || it->second.vanished) return S().lastError = ENOENT;
+  if (it->second.open) return S().lastError = EBUSY;
+  it->second.open = true;
+  ++it->second.opens;
+  handle = port;
+  return 0;
+}
+
+bool SerialGetSettings(SerialHandle h, SerialSettings& s) {
+  vt::PortState* p = vt::ByHandle(h);
+  if (!p || p->failGetSettings) return S().lastError = EIO, false;
+  s = p->settings;
+  return true;
+}
+
+bool SerialSetSettings(SerialHandle h, const SerialSettings& s) {
+  vt::PortState* p = vt::ByHandle(h);
+  if (!p || p->failSetSettings) return S().lastError = EINVAL, false;
+  p->settings = s;
+  return true;
+}
+
+bool SerialGetTimeouts(SerialHandle h, SerialTimeouts& t) {
+  vt::PortState* p = vt::ByHandle(h);
+  if (!p || p->failTimeouts) return S().lastError = EIO, false;
+  t = p->timeouts;
+  return true;
+}
+
+bool SerialSetTimeouts(SerialHandle h, const SerialTimeouts& t) {
+  vt::PortState* p = vt::ByHandle(h);
+  if (!p || p->failTimeouts) return S().lastError = EIO, false;
+  p->timeouts = t;
+  return true;
+}
+
+bool SerialPurge(SerialHandle h) {
+  vt::PortState* p = vt::ByHandle(h);
+  if (!p) return false;
+  vt::PeerCatchUp(*p);
+  size_t n = vt::ArrivedCount(*p);
+  p->rx.erase(p->rx.begin(), p->rx.begin() + static_cast<long>(n));
+  ++p->purges;
+  return true;
+}
+
+bool SerialClearError(SerialHandle h, uint32_t& bytesWaiting) {
+  vt::NoteIdle();
+  bytesWaiting = 0;
+  vt::PortState* p = vt::ByHandle(h);
+  if (!p) return false;
+  vt::PeerCatchUp(*p);
+  bytesWaiting = static_cast<uint32_t>(vt::ArrivedCount(*p));
+  return true;
+}
+
+bool SerialRead(SerialHandle h, uint8_t* buffer, uint32_t count, uint32_t& got) {
+  got = 0;
+  vt::PortState* p = vt::ByHandle(h);
+  if (!p) {
+    vt::NoteIdle();
+    return false;
+  }
+  vt::PeerCatchUp(*p);
+  const uint64_t start = S().nowUs;
+  const uint64_t deadline = start + static_cast<uint64_t>(p->timeouts.readTotalConstant) * 1000;
+  uint64_t lastAt = start;
+  while (got < count && !p->rx.empty() && p->rx.front().first <= deadline) {
+    lastAt = std::max(lastAt, p->rx.front().first);
+    buffer[got++] = p->rx.front().second;
+    p->rx.pop_front();
+  }
+  // A read waits for all it asked for, or for the whole time-out.
+  vt::Advance((got == count ? lastAt : deadline) - start);
+  if (deadline == start) vt::NoteIdle();
+  return true;
+}
+
+bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& written) {
+  written = 0;
+  vt::PortState* p = vt::ByHandle(h);
+  if (!p) return false;
+  vt::PortSink sink(*p);
+  for (uint32_t i = 0; i < count; ++i) {
+    p->written.push_back({S().nowUs, data[i]});
+    if (p->peer) p->peer->OnByte(data[i], S().nowUs, sink);
+  }
+  written = count;
+  return true;
+}
+
+void SerialClose(SerialHandle h) {
+  auto it = S().ports.find(static_cast<int>(h));
+  if (it != S().ports.end()) it->second.open = false;
+}
+
+int SerialLastError() { return S().lastError; }
+int SerialNoDeviceError() { return ENOENT; }
+
+// --- result files ------------------------------------------------------------------
+int TextFileCreateNew(TextFile& f, std::string_view path) {
+  f.handle = -1;
+  std::string p(path);
+  if (S().readOnly) return EACCES;
+  if (vt::FileExists(p)) return EEXIST;
+  S().files[p] = {};
+  S().openFiles.push_back(p);
+  f.handle = static_cast<long long>(S().openFiles.size() - 1);
+  return 0;
+}
+
+int TextFileWriteLine(TextFile& f, std::string_view text) {
+  if (!f.IsOpen() || f.handle >= static_cast<long long>(S().openFiles.size())) return EBADF;
+  if (S().readOnly) return ENOSPC;
+  S().files[S().openFiles[static_cast<size_t>(f.handle)]].emplace_back(text);
+  return 0;
+}
+
+void TextFileClose(TextFile& f) { f.handle = -1; }
+
+// --- lifecycle -------------------------------------------------------------------------
+void PlatformInit() {}
+void PlatformShutdown() { vt::RunExitHooks(); }
+void PlatformAddExitHook(PlatformExitHook hook) { S().exitHooks.push_back(hook); }

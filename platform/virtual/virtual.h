@@ -1,0 +1,143 @@
+// The virtual platform for tests: scripted keys, a clock that only moves when
+// the program waits (Delay, read time-outs, blocking key reads), serial ports
+// whose far end is a peer object in the same process, and files in memory.
+// Minutes of waiting run in milliseconds and every run is the same.
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "platform/serial.h"
+
+namespace vt {
+
+// Thrown when the program blocks on a key and the script has none left.
+struct ScriptEnd : std::runtime_error {
+  ScriptEnd() : std::runtime_error("key script exhausted") {}
+};
+// Thrown when the program polls without ever letting time pass.
+struct Spin : std::runtime_error {
+  Spin() : std::runtime_error("program spins without waiting") {}
+};
+
+// Everything back to the start: blank screen, clock at 10:00:00.00 on
+// 8 Dec 2026, no keys, no ports, no files, no environment.
+void Reset();
+
+// --- clock -----------------------------------------------------------------------
+uint64_t NowUs();
+inline uint64_t NowMs() { return NowUs() / 1000; }
+void AdvanceUs(uint64_t us);
+void SetTimeOfDay(int hour, int minute, int second, int hundredths);
+void SetDate(int year, int month, int day);
+
+// --- keys ------------------------------------------------------------------------
+void PushKeys(std::string_view bytes);                   // available now
+void PushKeysAt(uint64_t atUs, std::string_view bytes);  // available from atUs
+void PushExtended(uint8_t scanCode);                     // 0 then the scan code
+// Called when the program blocks on a key and none is queued; it may queue
+// keys and return true, or return false to end the run (ScriptEnd).
+void SetKeyFeeder(std::function<bool()> feeder);
+size_t PendingKeys();
+
+// --- serial ----------------------------------------------------------------------
+// Where a peer sends its bytes.
+class Sink {
+ public:
+  virtual ~Sink() = default;
+  // Bytes that arrive at the program's side at time atUs (in order).
+  virtual void Send(uint64_t atUs, std::string_view bytes) = 0;
+};
+
+class SerialPeer {
+ public:
+  virtual ~SerialPeer() = default;
+  // One byte written by the program at virtual time tUs.
+  virtual void OnByte(uint8_t byte, uint64_t tUs, Sink& out) = 0;
+  // The program is about to look at its input at time tUs.
+  virtual void AdvanceTo(uint64_t /*tUs*/, Sink& /*out*/) {}
+};
+
+struct WrittenByte {
+  uint64_t atUs;
+  uint8_t byte;
+};
+
+struct PortState {
+  SerialPeer* peer = nullptr;
+  bool exists = true;
+  bool open = false;
+  bool failGetSettings = false;
+  bool failSetSettings = false;
+  bool failTimeouts = false;
+  bool vanished = false;  // the device went away: every call fails
+  SerialSettings settings{9600, 'N', 8, 1, true};
+  SerialTimeouts timeouts{};
+  std::deque<std::pair<uint64_t, uint8_t>> rx;  // arrival time, byte
+  std::vector<WrittenByte> written;
+  unsigned purges = 0;
+  unsigned opens = 0;
+};
+
+// Makes port n exist, with peer as its far end (may be null: a silent line).
+PortState& AttachPort(int port, SerialPeer* peer);
+PortState& Port(int port);
+// Everything the program wrote to port n, as one string.
+std::string WrittenText(int port);
+// The lines (split at CR, CR kept out) the program wrote to port n.
+std::vector<std::string> WrittenLines(int port);
+// Times (us) at which each line's CR was written.
+std::vector<uint64_t> WrittenLineTimes(int port);
+void ClearWritten(int port);
+
+// A peer that answers per command line by a table of rules.
+class ScriptedPeer : public SerialPeer {
+ public:
+  struct Rule {
+    std::string answer;          // sent with CR LF appended unless raw
+    bool raw = false;            // send answer bytes exactly as given
+    bool silent = false;         // no answer at all
+    uint64_t delayUs = 2000;     // from the CR to the first byte
+    size_t splitAt = 0;          // > 0: send the first splitAt bytes, then the rest
+    uint64_t splitGapUs = 0;     // pause between the two pieces
+  };
+  // Rule for an exact command line (without CR).
+  void On(std::string_view command, Rule rule) { rules_[std::string(command)] = std::move(rule); }
+  void On(std::string_view command, std::string_view answer) { On(command, Rule{std::string(answer)}); }
+  // Rule for lines that have no rule of their own; default: silent.
+  void Otherwise(Rule rule) { default_ = std::move(rule); }
+  // Answers from a function instead (return false for no answer).
+  void OnAny(std::function<bool(const std::string&, Rule&)> f) { func_ = std::move(f); }
+  const std::vector<std::string>& Lines() const { return lines_; }
+
+  void OnByte(uint8_t byte, uint64_t tUs, Sink& out) override;
+
+ private:
+  std::map<std::string, Rule> rules_;
+  Rule default_{"", false, true};
+  std::function<bool(const std::string&, Rule&)> func_;
+  std::string current_;
+  std::vector<std::string> lines_;
+};
+
+// --- files and environment ----------------------------------------------------
+void SetEnv(std::string_view name, std::string_view value);
+// Files in memory: a path without '/' lies in the current directory.
+void PutFile(std::string_view path, std::string_view content = "");
+bool FileExists(std::string_view path);
+std::vector<std::string> FileLines(std::string_view path);
+void SetReadOnly(bool readOnly);  // new files cannot be created or written
+
+// The system version word DosVersion reports.
+void SetDosVersion(uint16_t v);
+
+// Runs the exit hooks as PlatformShutdown would.
+void RunExitHooks();
+
+}  // namespace vt
