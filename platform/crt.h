@@ -40,6 +40,9 @@ void SetTextAttr(uint8_t attr);
 // control bytes included, is drawn as its code-page-437 glyph.
 void WriteChar(uint8_t ch);
 void WriteText(std::string_view text);
+// Writes text from outside (the controller, a file) as glyphs only: control
+// bytes are drawn, never acted on, so they cannot move the cursor.
+void WriteGlyphs(std::string_view text);
 void WriteInt(long long value, int width = 0);   // right-aligned in width
 void WriteReal(double value, int width, int decimals);
 // Bring what has been written to the display now.

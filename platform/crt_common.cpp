@@ -36,6 +36,10 @@ void WriteText(std::string_view text) {
   for (char c : text) gScreen.Write(static_cast<uint8_t>(c));
 }
 
+void WriteGlyphs(std::string_view text) {
+  for (char c : text) gScreen.WriteGlyph(static_cast<uint8_t>(c));
+}
+
 void WriteInt(long long value, int width) {
   char buf[32];
   if (width < 0) width = 0;

@@ -64,6 +64,10 @@ void ScreenModel::Write(uint8_t ch) {
     default:
       break;
   }
+  WriteGlyph(ch);
+}
+
+void ScreenModel::WriteGlyph(uint8_t ch) {
   Put(curX, curY, ch, attr);
   if (curX < winX2) {
     ++curX;

@@ -27,6 +27,7 @@ struct ScreenModel {
   void Reset();
   void Put(int x, int y, uint8_t ch, uint8_t a);  // screen coordinates
   void Write(uint8_t ch);
+  void WriteGlyph(uint8_t ch);  // no control meaning, even for CR, LF, BS, BEL
   void LineFeed();
   void ScrollUp();
   void ClearWindow();

@@ -29,7 +29,7 @@ struct State {
   std::map<std::string, std::vector<std::string>> files;
   std::vector<std::string> openFiles;  // handle -> path
   bool readOnly = false;
-  uint16_t dosVersion = 0x0A06;  // low byte above 6, like a current Windows
+  uint16_t dosVersion = 0x000A;  // low byte (major) 10, above 6, like a current Windows
   std::vector<PlatformExitHook> exitHooks;
   int lastError = 0;
   uint64_t idleCalls = 0;  // calls that looked at time or input while it stood still

@@ -1,0 +1,97 @@
+// Start and end of the program on POSIX: signal handling, exit hooks and the
+// yield point that turns a pending signal into a clean exit.
+//
+// The handlers only note the signal; the program notices it at its next yield
+// (key poll, key wait, delay, serial wait). Exiting from inside a handler would
+// run the exit hooks (which close the serial port and the result file) and
+// endwin() at an arbitrary point, which is not safe. The handlers are installed
+// without SA_RESTART so a blocking wait is interrupted and reaches the check.
+#include <signal.h>
+#include <time.h>
+
+#include <cstdlib>
+#include <exception>
+#include <vector>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_internal.h"
+
+namespace posix {
+namespace {
+
+volatile sig_atomic_t gSignal = 0;
+bool gExiting = false;
+bool gInitialised = false;
+bool gShutDown = false;
+std::vector<PlatformExitHook> gHooks;
+
+void OnSignal(int sig) {
+  if (gSignal == 0) gSignal = sig;
+}
+
+void RunExitHooks() {
+  // Taken out first so a hook that ends up here again does not run twice.
+  std::vector<PlatformExitHook> hooks;
+  hooks.swap(gHooks);
+  for (auto it = hooks.rbegin(); it != hooks.rend(); ++it) (*it)();
+}
+
+void OnTerminate() {
+  // An escaped exception must not leave the terminal in raw mode.
+  ConsoleStop();
+  std::abort();
+}
+
+}  // namespace
+
+uint64_t MonotonicUs() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
+void ExitCleanly(int code) {
+  gExiting = true;
+  RunExitHooks();
+  ConsoleStop();
+  gShutDown = true;
+  std::exit(code);
+}
+
+bool Exiting() { return gExiting; }
+
+void Yield(bool force) {
+  if (gSignal != 0 && !gExiting) ExitCleanly(128 + gSignal);
+  ConsoleFlush(force);
+}
+
+}  // namespace posix
+
+void PlatformInit() {
+  if (posix::gInitialised) return;
+  posix::gInitialised = true;
+  struct sigaction sa {};
+  sa.sa_handler = posix::OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;  // no SA_RESTART: blocking waits must wake up
+  // Installed before the terminal library starts, which then leaves these
+  // signals to us instead of installing its own handlers.
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
+  std::set_terminate(posix::OnTerminate);
+  std::atexit(PlatformShutdown);
+  posix::ConsoleStart();
+}
+
+void PlatformShutdown() {
+  if (posix::gShutDown) return;
+  posix::gShutDown = true;
+  posix::gExiting = true;
+  posix::RunExitHooks();
+  posix::ConsoleStop();
+}
+
+void PlatformAddExitHook(PlatformExitHook hook) {
+  if (hook) posix::gHooks.push_back(hook);
+}

@@ -1,0 +1,29 @@
+// What the POSIX backend's units share among themselves: the monotonic clock,
+// the yield point every wait passes through, and the terminal's start and end.
+// Nothing outside platform/posix includes this.
+#pragma once
+#include <cstdint>
+
+namespace posix {
+
+// Microseconds of a clock that never jumps (not the time of day).
+uint64_t MonotonicUs();
+
+// The yield point: ends the program cleanly if a termination signal came
+// (exit hooks, terminal restored, exit 128 + signal), then lets the presenter
+// copy changed cells to the terminal. A presenter flush is rate-limited unless
+// force is set, because the waiting loops call this about 1000 times a second.
+void Yield(bool force = false);
+
+// Runs the exit hooks (once, newest first), restores the terminal and exits
+// with code. Used for signals and for the end of headless input.
+[[noreturn]] void ExitCleanly(int code);
+// The program is on its way out (exit hooks running, terminal going back).
+bool Exiting();
+
+// Terminal presenter and keyboard (console.cpp).
+void ConsoleStart();
+void ConsoleStop();  // idempotent
+void ConsoleFlush(bool force);
+
+}  // namespace posix
