@@ -17,8 +17,8 @@ void MainLoop();
 void DirectCommands();     // 1
 void MonitorFlags();       // 2
 void Macros();             // 3
-void TeachPositions();     // 4
-void ComponentTests();     // 5
+void TeachPositionTimes();     // 4
+void ComponentTestMenu();     // 5
 void AllSlotsTest();       // 6
 void RandomAccessTest();   // 7
 void ThreePlateTest();     // 8

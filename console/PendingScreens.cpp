@@ -4,8 +4,8 @@
 
 void MonitorFlags() {}
 void Macros() {}
-void TeachPositions() {}
-void ComponentTests() {}
+void TeachPositionTimes() {}
+void ComponentTestMenu() {}
 void AllSlotsTest() {}
 void RandomAccessTest() {}
 void ThreePlateTest() {}
