@@ -76,6 +76,7 @@ void KvExchange(int port, const ShortStr& command, ShortStr& answer) {
     if (n > 0) {
       // The controller ends its answer with CR LF; a single byte is kept whole.
       size_t keep = n == 1 ? 1 : static_cast<size_t>(n - 2);
+      if (keep > sizeof buf) keep = sizeof buf;  // a read never brings more than it asked for
       reply.Assign(std::string_view(reinterpret_cast<const char*>(buf), keep));
       shortError = n == 2 && buf[0] == 'E';
     } else {
