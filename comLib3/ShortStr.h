@@ -16,7 +16,7 @@ class ShortStr {
 
   void Assign(std::string_view s) {
     len_ = static_cast<uint8_t>(s.size() > kMax ? kMax : s.size());
-    std::memcpy(data_, s.data(), len_);
+    if (len_ > 0) std::memcpy(data_, s.data(), len_);
   }
   void Clear() { len_ = 0; }
   size_t size() const { return len_; }
@@ -33,7 +33,7 @@ class ShortStr {
   ShortStr& Append(std::string_view s) {
     size_t room = kMax - len_;
     size_t n = s.size() < room ? s.size() : room;
-    std::memcpy(data_ + len_, s.data(), n);
+    if (n > 0) std::memcpy(data_ + len_, s.data(), n);
     len_ = static_cast<uint8_t>(len_ + n);
     return *this;
   }
