@@ -47,6 +47,22 @@ void Accumulate(HandlingGroup& g) {
   g.PlateSum += PlateTime / 100.0;
 }
 
+// The carousel position as its letter ('A' for 1). DM1 comes from the wire:
+// whatever value it holds, the letter is drawn as a glyph and never acts on
+// the cursor.
+void WritePositionLetter(uint16_t position) {
+  const char letter = static_cast<char>(static_cast<uint8_t>(position + 64));
+  WriteGlyphs(std::string_view(&letter, 1));
+}
+
+// A command that sets the store moving takes its Ready away at once, but the
+// flag the ready waits look at is the one the status line polled last,
+// before the command. Taken as it stands, the next wait would end at once
+// and the following access would overwrite DM0 and DM5 while the store is
+// still busy with this one. So the flag is dropped here, and the wait lasts
+// until a poll of relay 1915 after the command reports Ready again.
+void StoreTookCommand() { ReadyFlag = false; }
+
 int32_t ClampCassette(int32_t c) { return std::clamp<int32_t>(c, 0, kMaxCassettes); }
 int32_t ClampLevel(int32_t l) { return std::clamp<int32_t>(l, 0, kMaxLevels); }
 
@@ -57,6 +73,7 @@ void RotateTo(int port, int32_t position) {
   if (!CheckQuit(port)) {
     ShortStr answer;
     KvWriteDm(port, 0, position, answer);
+    StoreTookCommand();
   }
 }
 
@@ -72,6 +89,7 @@ void AccessSlot(int port, int32_t position, int32_t level, int32_t relay) {
   ShowAnswer(answer);
   WriteChar(' ');
   KvSetRelay(port, relay, answer);
+  StoreTookCommand();
   ShowAnswer(answer);
   WriteChar(' ');
   WaitReady(port);
@@ -104,6 +122,7 @@ void TimedAccess(int port, int32_t relay, char tag, bool measurePlateReady) {
   WriteChar('L');
   ShowAnswer(answer);
   KvSetRelay(port, relay, answer);
+  StoreTookCommand();
   WriteChar(static_cast<uint8_t>(kFieldSeparator));
   ShowAnswer(answer);
   WriteChar(static_cast<uint8_t>(kFieldSeparator));
@@ -142,6 +161,7 @@ void TimedAccess(int port, int32_t relay, char tag, bool measurePlateReady) {
   WaitReady(port);
   if (WaitTime > 0) {
     KvSetRelay(port, 1903, answer);
+    StoreTookCommand();
     ShowAnswer(answer);
   } else {
     WriteText("  ");
@@ -175,9 +195,11 @@ int32_t ReadRotPos(int port) {
 }
 
 void WatchCarousel(int port) {
-  WaitTime *= 10;
+  // In tenths from here on; an absurd entry stays at the top instead of
+  // wrapping negative.
+  WaitTime = WaitTime > INT32_MAX / 10 ? INT32_MAX : (WaitTime < INT32_MIN / 10 ? INT32_MIN : WaitTime * 10);
   LastRotPos = static_cast<uint16_t>(ReadRotPos(port));
-  WriteChar(static_cast<uint8_t>(LastRotPos + 64));
+  WritePositionLetter(LastRotPos);
   WriteChar(' ');
   if (EscAbort) return;
   ShortStr answer;
@@ -189,7 +211,7 @@ void WatchCarousel(int port) {
       if (!(answer == "1")) continue;
     }
     if (CurrentRotPos != LastRotPos && CurrentRotPos > 0 && !EscAbort) {
-      WriteChar(static_cast<uint8_t>(CurrentRotPos + 64));
+      WritePositionLetter(CurrentRotPos);
       // Position 1 may only follow the last position: anything else means
       // the carousel skipped or lost its count.
       if (CurrentRotPos == 1 && LastRotPos != CarPosCount && LastRotPos != 999) {
@@ -208,39 +230,52 @@ void PickRandomSlot(SlotTableRec& table, int32_t& cassette, int32_t& level) {
   const int32_t cassettes = ClampCassette(table.CassetteCount);
   int32_t total = 0;
   for (int32_t c = 1; c <= cassettes; ++c) total += ClampLevel(table.LevelsPerCassette[c]);
+  if (total == 0) {
+    // Nothing to choose from: drawing would never end. The callers check
+    // for an empty table before they start.
+    cassette = 0;
+    level = 0;
+    return;
+  }
   int32_t remaining;
-  bool chosen = false;
-  do {
+  for (;;) {
     remaining = table.SlotCount;
     cassette = ClampCassette(RandomRange(1, cassettes));
-    level = ClampLevel(RandomRange(1, ClampLevel(table.LevelsPerCassette[cassette])));
+    const int32_t levels = ClampLevel(table.LevelsPerCassette[cassette]);
+    if (levels == 0) continue;  // a cassette without levels offers no slot: draw again
+    level = RandomRange(1, levels);
     if (table.AccessCount[cassette][level] <= table.AccessFloor) {
       ++table.AccessCount[cassette][level];
-      chosen = true;
-    } else {
-      int32_t above = 0;
-      for (int32_t c = 1; c <= cassettes; ++c)
-        for (int32_t l = 1; l <= ClampLevel(table.LevelsPerCassette[c]); ++l)
-          if (table.AccessCount[c][l] > table.AccessFloor) ++above;
-      remaining = table.SlotCount - above;
-      // A slot count larger than the slots in the table would keep the
-      // draw going for ever once every real slot is above the floor.
-      if (above >= total) remaining = 0;
+      return;
     }
-  } while (!chosen && remaining > 0);
+    int32_t above = 0;
+    for (int32_t c = 1; c <= cassettes; ++c)
+      for (int32_t l = 1; l <= ClampLevel(table.LevelsPerCassette[c]); ++l)
+        if (table.AccessCount[c][l] > table.AccessFloor) ++above;
+    remaining = table.SlotCount - above;
+    // A slot count larger than the slots in the table would keep the draw
+    // going for ever once every real slot is above the floor.
+    if (above >= total) remaining = 0;
+    if (remaining <= 0) break;
+  }
   if (remaining == 0) ++table.AccessFloor;
 }
 
 void ThreePlateStep(int port, int32_t c, int32_t L, int32_t N) {
   const int32_t next = c < N ? c + 1 : 1;
+  // Each round lifts the block one level, up to the top of the cassette. In
+  // a cassette of three levels the block is at the top already: a round
+  // there would put a plate on a level that does not exist.
   int32_t i = 1;
-  do {
-    AccessSlot(port, c, i + 1, 1908);
-    AccessSlot(port, c, i + 3, 1909);
-    AccessSlot(port, c, i, 1908);
-    AccessSlot(port, c, i + 1, 1909);
-    ++i;
-  } while (!(i > L - 3 || CheckQuit(port)));
+  if (L > 3) {
+    do {
+      AccessSlot(port, c, i + 1, 1908);
+      AccessSlot(port, c, i + 3, 1909);
+      AccessSlot(port, c, i, 1908);
+      AccessSlot(port, c, i + 1, 1909);
+      ++i;
+    } while (!(i > L - 3 || CheckQuit(port)));
+  }
   if (CheckQuit(port)) return;
   if (Relay1703Flag) {
     AccessSlot(port, c, L - 1, 1908);

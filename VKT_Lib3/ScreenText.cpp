@@ -12,6 +12,7 @@ uint16_t ClockDayOfWeek = 0, ClockHundredths = 0;
 
 bool LogToFile = false;
 TextFile ResultFile;
+int ResultFileError = 0;
 
 const char* const kAuthorCredit = "VKT Svc";
 
@@ -93,12 +94,16 @@ ShortStr AtColumn11(const ShortStr& text) {
   return text;
 }
 
+void WriteResultLine(std::string_view text) {
+  if (!ResultFile.IsOpen()) return;
+  const int error = TextFileWriteLine(ResultFile, text);
+  if (error != 0 && ResultFileError == 0) ResultFileError = error;
+}
+
 void EchoLine(const ShortStr& text) {
-  if (LogToFile && ResultFile.IsOpen()) {
-    // A failed write must not cost the screen line; the test that owns the
-    // file notices and reports the failure itself.
-    (void)TextFileWriteLine(ResultFile, text);
-  }
+  // A failed write must not cost the screen line; the test that owns the
+  // file notices (ResultFileError) and reports the failure itself.
+  if (LogToFile) WriteResultLine(text);
   WriteText(text);
   NewLine();
 }
@@ -168,4 +173,5 @@ void ScreenTextInit() {
   LogToFile = false;
   if (ResultFile.IsOpen()) TextFileClose(ResultFile);
   ResultFile = TextFile{};
+  ResultFileError = 0;
 }

@@ -15,6 +15,12 @@ extern uint16_t ClockDayOfWeek, ClockHundredths;
 
 extern bool LogToFile;
 extern TextFile ResultFile;
+// The first error a write into the ResultFile met since ResultFileError was
+// last cleared (0: none). Writes never stop the screen; the test that owns
+// the file looks here, says so and goes on without the file.
+extern int ResultFileError;
+// Writes one line into the ResultFile when it is open, noting a failure.
+void WriteResultLine(std::string_view text);
 
 ShortStr FormatDate(const ClockReadingRec& reading, int mode);
 ShortStr FormatTime(const ClockReadingRec& reading, int hundredths);

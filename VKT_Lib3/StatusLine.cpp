@@ -148,9 +148,7 @@ void UpdateStatusLine() {
   ClimateText[1] = RealStr(ClimateHumidity, 5, 1);
   ClimateText[2] = RealStr(ClimateCO2, 5, 1);
   ClimateText[3] = RealStr(ClimateOpt, 5, 1);
-  if (ResultFile.IsOpen()) {
-    (void)TextFileWriteLine(ResultFile, ClimateText[0] + ClimateText[1] + ClimateText[2] + ClimateText[3]);
-  }
+  WriteResultLine(ClimateText[0] + ClimateText[1] + ClimateText[2] + ClimateText[3]);
 }
 
 void ClearWorkArea() {

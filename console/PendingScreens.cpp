@@ -2,11 +2,3 @@
 // bracket and comes straight back to the menu.
 #include "console/Console.h"
 
-void MonitorFlags() {}
-void Macros() {}
-void TeachPositionTimes() {}
-void ComponentTestMenu() {}
-void AllSlotsTest() {}
-void RandomAccessTest() {}
-void ThreePlateTest() {}
-void ServiceStatistics() {}

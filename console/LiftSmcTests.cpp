@@ -1,0 +1,113 @@
+// Lift and SMC 1 movement tests (component test menu, keys 4 and 9): drive
+// out by the typed path and back, cycle after cycle, until the operator quits
+// or the drive's end switch is found closed.
+#include "KV_Lib3/KV_Lib3.h"
+#include "VKT_Lib3/VKT_Lib3.h"
+#include "comLib3/comLib3.h"
+#include "console/ComponentTests.h"
+#include "console/NumberPrompt.h"
+#include "platform/crt.h"
+
+namespace {
+
+// What tells the two drives apart: where each half-cycle is written and which
+// end switch guards the travel.
+struct Drive {
+  int32_t address;    // the word that moves the drive
+  bool pathIsOut;     // the lift goes to the path itself; the SMC 1 is told "out" (97)
+  int32_t outValue;   // SMC 1: command "out"
+  int32_t backValue;  // lift: 0; SMC 1: command "back" (96)
+  int32_t endSwitch;  // relay read after each cycle
+  bool smcSetUp;      // the SMC 1 must learn its two travel points first
+};
+
+constexpr Drive kLift{6, true, 0, 0, 15, false};
+constexpr Drive kSmc1{50, false, 97, 96, 11, true};
+
+// One DM write whose answer is shown. A fresh answer each time: an exchange
+// cut short by Esc delivers nothing, and an earlier "OK" must not stand in.
+ShortStr Write(int32_t address, int32_t value) {
+  ShortStr answer;
+  KvWriteDm(ComPort, address, value, answer);
+  return answer;
+}
+
+// The SMC 1 learns 0 as its first travel point and the path as its second,
+// each as a parameter block (DM300/DM301) that DM51 = 2 and DM50 = 300 hand to
+// the drive; then it is sent to the first point. Only the last answer counts.
+ShortStr Smc1SetUp(uint16_t path) {
+  WaitReady(ComPort);
+  Write(301, 0);
+  Write(300, 35840);
+  WaitReady(ComPort);
+  Write(51, 2);
+  Write(50, 300);
+  WaitReady(ComPort);
+  Write(301, path);
+  Write(300, 36352);
+  WaitReady(ComPort);
+  Write(51, 2);
+  Write(50, 300);
+  WaitReady(ComPort);
+  return Write(50, 96);
+}
+
+void WriteCycle(int32_t cycle, const ShortStr& answer) {
+  WriteInt(cycle, 6);
+  WriteChar(' ');
+  WriteGlyphs(answer);
+}
+
+void RunDriveTest(const Drive& drive) {
+  NewLine();
+  int32_t typed = 0;
+  if (!AskNumber("Enter Path [h<65535] ", typed)) return;
+  // The word takes the low 16 bits of whatever was typed (70000 is 4464,
+  // -1 is 65535), the same as the controller would see it.
+  const uint16_t path = static_cast<uint16_t>(typed);
+  int32_t pause = 0;
+  if (!AskNumber("Enter Pause [s]     ", pause)) return;
+
+  int32_t cycle = 0;
+  bool hit = false;
+
+  if (drive.smcSetUp) {
+    WriteCycle(cycle, Smc1SetUp(path));
+    WaitReady(ComPort);
+  } else {
+    WaitReady(ComPort);
+    WriteCycle(cycle, Write(drive.address, drive.backValue));
+  }
+
+  // A quit answered in the set-up ends the test before the first cycle; one
+  // answered inside a cycle lets the drive come back first.
+  while (!QuitRequested && !hit) {
+    ++cycle;
+    WriteCycle(cycle, Write(drive.address, drive.pathIsOut ? path : drive.outValue));
+    WaitReady(ComPort);
+    PauseSeconds(pause);
+
+    WriteChar(' ');
+    WriteGlyphs(Write(drive.address, drive.backValue));
+    NewLine();
+    CheckQuit(ComPort);
+    WaitReady(ComPort);
+
+    // Read once per cycle, with the drive back and at rest.
+    ShortStr answer;
+    KvReadRelay(ComPort, drive.endSwitch, answer);
+    if (answer == "1") hit = true;
+    PauseSeconds(pause);
+  }
+
+  if (hit) {
+    WriteText("Lift hit z-Init Switch !!! ");
+    WaitKey();
+  }
+}
+
+}  // namespace
+
+void LiftMovementTest() { RunDriveTest(kLift); }
+
+void Smc1MovementTest() { RunDriveTest(kSmc1); }

@@ -1,0 +1,179 @@
+// Random-access test, result file and summary. The file is named after the
+// store's serial number with the first free counter, is never written over,
+// and gets every line as it is written (the platform puts each line on the
+// disk at once), so a crash or a power cut keeps all lines up to it. When
+// the file cannot be created or written, the screen says so and the test
+// goes on without it. At the end the half-second histogram and the
+// "Complete Test Summary" are written, and the file is closed.
+#include <algorithm>
+#include <climits>
+
+#include "VKT_Lib3/Motion.h"
+#include "VKT_Lib3/VKT_Lib3.h"
+#include "comLib3/comLib3.h"
+#include "console/RandomAccess.h"
+#include "platform/crt.h"
+#include "platform/textfile.h"
+
+ShortStr ResultFileName;
+
+namespace {
+
+constexpr int kBlockWidth = 55;
+
+// Why the test runs (or ran) without its file: empty while the file is fine.
+ShortStr FileTrouble;
+
+void CloseResultFile() {
+  if (ResultFile.IsOpen()) TextFileClose(ResultFile);
+  LogToFile = false;
+}
+
+ShortStr WriteFailure(int error) {
+  return ShortStr("Result file ") + ResultFileName + ": write error " + NumStr(error) + ", later lines are lost";
+}
+
+void TimeLine(const char* label, double ready, double plate) {
+  EchoLine(AtColumn11(ShortStr(label) + RealStr(ready, 5, 1) + "  PR " + RealStr(plate, 4, 1)));
+}
+
+// Minimum, maximum and mean of one group; the sums are in seconds already.
+// A group without any counted access shows its sums undivided.
+void GroupLines(const HandlingGroup& g, uint16_t count, const char* minLabel, const char* maxLabel,
+                const char* meanLabel) {
+  TimeLine(minLabel, g.ReadyMin / 100.0, g.PlateMin / 100.0);
+  TimeLine(maxLabel, g.ReadyMax / 100.0, g.PlateMax / 100.0);
+  if (count == 0)
+    TimeLine(meanLabel, g.ReadySum, g.PlateSum);
+  else
+    TimeLine(meanLabel, g.ReadySum / count, g.PlateSum / count);
+}
+
+void Histogram() {
+  const HandlingGroup& all = HandlingStats[kGroupAll];
+  int32_t lowest = all.PlateMin >= 100 ? all.PlateMin / 50 - 2 : 0;
+  // Times are binned up to bin 600; a slower access (a handler-only load
+  // may take longer than 300 s) must not carry the range beyond it.
+  const int32_t highest = std::min<int32_t>(all.ReadyMax / 50 + 2, kHistogramBins);
+  lowest = std::max<int32_t>(lowest, 0);
+  for (int32_t i = lowest; i <= highest; ++i) {
+    const uint16_t* bin = TimeHistogram[i];
+    ShortStr row = RealStr(i / 2.0, 5, 1);
+    row += NumStr(bin[kReadyAll], 5) + NumStr(bin[kReadyLoad], 5) + NumStr(bin[kReadyUnload], 5);
+    row += "     ";
+    row += NumStr(bin[kPlateAll], 5) + NumStr(bin[kPlateLoad], 5) + NumStr(bin[kPlateUnload], 5);
+    WriteResultLine(row);
+  }
+}
+
+void OptionLine(const char* label, const char* value) { EchoLine(PadToWidth(label, value, kBlockWidth)); }
+
+}  // namespace
+
+void OpenResultFile() {
+  ResultFileError = 0;
+  FileTrouble.Clear();
+  ShortStr base;
+  UniqueResultName(static_cast<uint16_t>(SerialNumber), base, ".spf");
+  ResultFileName = base.empty() ? ShortStr() : base + ".spf";
+  LogToFile = true;
+  if (ResultFileName.empty()) {
+    FileTrouble = ShortStr("No free result file name for serial number ") + NumStr(static_cast<uint16_t>(SerialNumber));
+  } else {
+    const int error = TextFileCreateNew(ResultFile, ResultFileName.view());
+    if (error != 0)
+      FileTrouble = ShortStr("Result file ") + ResultFileName + " cannot be created (error " + NumStr(error) + ")";
+  }
+  if (!FileTrouble.empty()) {
+    LogToFile = false;
+  } else {
+    WriteText("Saving Data to File: ");
+    WriteText(ResultFileName);
+    NewLine();
+  }
+
+  WriteReportHeader("System Data Summary");
+  WriteResultLine("");
+  WriteReportHeader("Climate Logging Data (Interal = 60s");
+  WriteResultLine("Temp  Hmd   CO2   Opt");
+
+  if (FileTrouble.empty() && ResultFileError != 0) {
+    FileTrouble = WriteFailure(ResultFileError);
+    CloseResultFile();
+  }
+  if (!FileTrouble.empty()) {
+    // The operator is still at the store: make sure the news is seen before
+    // the run's lines push it off the screen.
+    WriteText(FileTrouble);
+    NewLine();
+    WriteText("The test goes on without a result file. Press any key ");
+    if (ReadKey() == 0) ReadKey();
+    NewLine();
+  }
+}
+
+void CheckResultFile() {
+  if (!ResultFile.IsOpen() || ResultFileError == 0) return;
+  FileTrouble = WriteFailure(ResultFileError);
+  CloseResultFile();
+  if (WhereX() != 1) NewLine();
+  WriteText(FileTrouble);
+  NewLine();
+  WriteText("The test goes on without a result file.");
+  NewLine();
+}
+
+void CountReadyTime(int32_t hundredths) {
+  HandlingGroup& g = HandlingStats[kGroupAll];
+  g.ReadyMax = std::max(g.ReadyMax, hundredths);
+  g.ReadyMin = std::min(g.ReadyMin, hundredths);
+  g.ReadySum += hundredths / 100.0;
+  if (AccessNumber < UINT16_MAX) ++AccessNumber;
+}
+
+void RandomAccessSummary() {
+  CheckResultFile();
+  EchoLine("");
+  WriteReportHeader("Handling Times Statistics");
+  if (LogToFile) {
+    WriteResultLine("Time      Ready             PlateReady");
+    WriteResultLine("[s]   Mean Min. Max.      Mean Min. Max.");
+    Histogram();
+  }
+  ResetKeys();
+  if (LogToFile) WriteResultLine("");
+
+  WriteReportHeader("Complete Test Summary");
+  OptionLine("Access: ", XferMode != 'N' ? "Including Gate Cycle" : "No Gate Cycle");
+  OptionLine("Cassettes: ", InverseMode == 'N' ? "One-Plate Non-Inverted Test Mode" : "Filled Inverted Test Mode");
+  OptionLine("PlateTrace: ", PlateTrace ? "Actived" : "Not Activated");
+  OptionLine("Addressing: ", NegativeAddressing ? "Cassettes Look-Up Table" : "Native DM-Values");
+  OptionLine("Cassette Levels: ", BiLevel ? "Bi-Level" : "Single Level");
+
+  EchoLine("");
+  EchoLine(AtColumn11("Access Procedure:       Fast"));
+  EchoLine("");
+  EchoLine(AtColumn11(ShortStr("Total Accesses:        ") + NumStr(AccessNumber, 5)));
+  EchoLine(AtColumn11(ShortStr("Access Interval [Sec]: ") + NumStr(WaitTime, 5)));
+  EchoLine(AtColumn11(ShortStr("Car. Pos. Errs         ") + NumStr(CarPosErrors, 5)));
+  EchoLine("");
+  GroupLines(HandlingStats[kGroupAll], AccessNumber,
+             "Min. Access Time:      ", "Max. Access Time:      ", "Mean Access Time:      ");
+  EchoLine("");
+  GroupLines(HandlingStats[kGroupLoad], LoadCount,
+             "Min. Load Time:        ", "Max. Load Time:        ", "Mean Load Time:        ");
+  EchoLine("");
+  GroupLines(HandlingStats[kGroupUnload], UnloadCount,
+             "Min. UnLoad Time:      ", "Max. UnLoad Time:      ", "Mean UnLoad Time:      ");
+
+  // A failure in the last lines is news as well; the summary stays on the
+  // screen either way.
+  if (ResultFile.IsOpen() && ResultFileError != 0) FileTrouble = WriteFailure(ResultFileError);
+  CloseResultFile();
+  if (!FileTrouble.empty()) {
+    WriteText(FileTrouble);
+    NewLine();
+  }
+  QuitRequested = false;
+  if (ReadKey() == 0) ReadKey();
+}

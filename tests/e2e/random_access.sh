@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# End to end: the random-access test of the real vekton in tmux (80 x 25)
+# against vekton-sim at ten times the store's speed. Menu choice 7, the
+# standard test with a 1 s interval, a few accesses, Esc and Q: the summary
+# is on the screen, the result file is on disk in the working directory,
+# complete and closed; any key gives the menu back and 0 exits with 0.
+# Usage: random_access.sh <build dir>
+set -u
+
+BUILD=$(cd "${1:?usage: $0 <build dir>}" && pwd)
+VEKTON=$BUILD/vekton
+SIM=$BUILD/sim/vekton-sim
+
+for bin in "$VEKTON" "$SIM"; do
+  if [[ ! -x $bin ]]; then
+    echo "FAIL: $bin is missing (build the vekton and vekton-sim targets)" >&2
+    exit 1
+  fi
+done
+command -v tmux >/dev/null || { echo "FAIL: tmux is not installed" >&2; exit 1; }
+
+TMP=$(mktemp -d "${TMPDIR:-/tmp}/vekton-e2e-random.XXXXXX")
+WORK=$TMP/work  # the console's working directory: the result file lands here
+mkdir -p "$WORK"
+SOCK=vekton-e2e-random-$$-$RANDOM  # a tmux server of our own: nothing else is touched
+SESSION=random
+LINK=$TMP/com1
+TRACE=$TMP/trace.log
+ACCESSES=$TMP/accesses.log
+RESULT=$WORK/1234_00.spf
+SIM_PID=
+
+cleanup() {
+  tmux -L "$SOCK" kill-server 2>/dev/null
+  if [[ -n $SIM_PID ]]; then
+    kill "$SIM_PID" 2>/dev/null
+    wait "$SIM_PID" 2>/dev/null
+  fi
+  rm -rf "$TMP"
+}
+trap cleanup EXIT
+trap 'exit 2' INT TERM HUP
+
+screen() { tmux -L "$SOCK" capture-pane -t "$SESSION" -p 2>/dev/null; }
+
+fail() {
+  echo "FAIL: $*" >&2
+  echo "--- screen ---" >&2
+  screen >&2
+  echo "--- trace (last 30 lines) ---" >&2
+  tail -n 30 "$TRACE" >&2 2>/dev/null
+  echo "--- accesses ---" >&2
+  cat "$ACCESSES" >&2 2>/dev/null
+  echo "--- result file ---" >&2
+  cat "$RESULT" >&2 2>/dev/null
+  echo "--- simulator output ---" >&2
+  cat "$TMP/sim.out" >&2 2>/dev/null
+  exit 1
+}
+
+# Polls until a command succeeds or the deadline (seconds) passes.
+wait_until() {
+  local deadline=$(( $(date +%s%N) + ${1} * 1000000000 ))
+  shift
+  until "$@"; do
+    (( $(date +%s%N) > deadline )) && return 1
+    sleep 0.05
+  done
+}
+
+screen_has() { screen | grep -qF -- "$1"; }
+menu_ready() { screen_has "Enter [0..6]" && ! screen_has "Open Comport   ->"; }
+keys() { tmux -L "$SOCK" send-keys -t "$SESSION" -l -- "$1"; }
+key() { tmux -L "$SOCK" send-keys -t "$SESSION" "$1"; }
+# Accesses the store has finished, from its record (comment lines left out).
+performed() { grep -c ' ok$' "$ACCESSES" 2>/dev/null; }
+accesses_at_least() { (( $(performed) >= $1 )); }
+# The console's process: the result file among its open files?
+holds_result() { ls -l "/proc/$(cat "$TMP/pid")/fd" 2>/dev/null | grep -qF -- "$RESULT"; }
+
+# --- the simulated store ----------------------------------------------------------
+"$SIM" --link "$LINK" --trace "$TRACE" --accesses "$ACCESSES" --speed 10 >"$TMP/sim.out" 2>&1 &
+SIM_PID=$!
+wait_until 10 grep -q '^PTY ' "$TMP/sim.out" || fail "vekton-sim did not announce its PTY"
+wait_until 5 test -e "$LINK" || fail "vekton-sim left no link at $LINK"
+
+# --- the console, in a working directory of its own -----------------------------------
+tmux -L "$SOCK" new-session -d -s "$SESSION" -x 80 -y 25 \
+  "cd $WORK && sh -c 'echo \$\$ > $TMP/pid; exec env TERM=xterm-256color LANG=C.UTF-8 VEKTON_COM1=$LINK $VEKTON'; echo EXIT=\$? > $TMP/exit; sleep 600" \
+  || fail "tmux could not start"
+
+wait_until 10 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
+keys 1
+key Enter
+wait_until 5 screen_has "Enter Operator Name" || fail "no operator prompt"
+key Enter
+wait_until 10 menu_ready || fail "no main menu"
+
+# --- choice 7: the standard test with a 1 s interval ------------------------------------
+keys 7
+key Enter
+wait_until 10 screen_has "Standard Test [Y/N]" || fail "no 'Standard Test' question"
+keys Y
+wait_until 5 screen_has "Enter Interval Time (>1sec)" || fail "no interval prompt"
+keys 1
+key Enter
+wait_until 5 screen_has "Invers. Mode [Y/N]" || fail "no inverse-mode question"
+keys N
+
+# The plate is fetched from 1,1, then the timed accesses follow.
+wait_until 10 test -s "$RESULT" || fail "no result file $RESULT"
+wait_until 10 holds_result || fail "the console does not hold the result file open during the run"
+wait_until 60 accesses_at_least 6 || fail "fewer than 6 accesses within a minute"
+screen | grep -q $'\xe2\x94\x82At ' || fail "no timed access line on the screen"
+
+# --- Esc, Q: the summary -------------------------------------------------------------------
+key Escape
+wait_until 10 screen_has "Quit/Term ?" || fail "Esc did not ask 'Quit/Term ?'"
+keys Q
+wait_until 30 screen_has "Mean UnLoad Time:" || fail "no summary after Q"
+summary=$(screen)
+grep -q '^          Total Accesses: *[0-9][0-9]*$' <<<"$summary" || fail "no 'Total Accesses' line"
+grep -qF 'Access:                            Including Gate Cycle' <<<"$summary" || fail "no 'Access:' line"
+
+# The file is complete and closed while the summary waits for its key.
+holds_result && fail "the result file is still open after the summary"
+[[ $(head -n 1 "$RESULT") == "_______________________________________________________" ]] \
+  || fail "the file does not start with the report header"
+grep -qF 'System Data Summary' "$RESULT" || fail "no 'System Data Summary' section"
+grep -qF 'Climate Logging Data (Interal = 60s' "$RESULT" || fail "no climate section"
+grep -qxF 'Temp  Hmd   CO2   Opt' "$RESULT" || fail "no climate column line"
+grep -qF 'Handling Times Statistics' "$RESULT" || fail "no statistics section"
+grep -qxF '[s]   Mean Min. Max.      Mean Min. Max.' "$RESULT" || fail "no histogram column line"
+grep -qF 'Complete Test Summary' "$RESULT" || fail "no summary section"
+last=$(tail -n 1 "$RESULT")
+[[ $last == "Mean UnLoad Time:"* ]] || fail "the file does not end with the summary: '$last'"
+total=$(sed -n 's/^Total Accesses: *\([0-9][0-9]*\)$/\1/p' "$RESULT")
+finished=$(performed)
+# The store performed every access the console counted, the plate's fetch
+# from 1,1 besides, and the access the quit came in, which is not counted.
+[[ -n $total ]] && (( total >= 4 && (total == finished - 1 || total == finished - 2) )) \
+  || fail "Total Accesses $total does not fit the $finished accesses the store performed"
+# Times in the summary within reason for a store at ten times its speed.
+mean=$(sed -n 's/^Mean Access Time: *\([0-9.]*\) .*$/\1/p' "$RESULT")
+awk -v m="$mean" 'BEGIN { exit !(m > 0.1 && m < 10) }' || fail "mean access time '$mean' out of range"
+tr -d '\r' <"$RESULT" | cmp -s - "$RESULT" || fail "the file holds carriage returns"
+
+# --- any key: the menu; 0: the end ----------------------------------------------------------
+keys " "
+wait_until 10 menu_ready || fail "no menu after the summary's key"
+keys 0
+key Enter
+wait_until 10 test -s "$TMP/exit" || fail "vekton did not exit after choice 0"
+[[ $(cat "$TMP/exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/exit")"
+[[ $(ls "$WORK") == "1234_00.spf" ]] || fail "unexpected files in the working directory: $(ls "$WORK")"
+
+echo "PASS: random_access ($total accesses counted, $finished performed, mean $mean s)"

@@ -1,0 +1,185 @@
+#!/usr/bin/env bash
+# End to end: the real vekton in tmux (80 x 25) against vekton-sim. Choice 4
+# teaches the carousel and shows one row per position; choice 5, key 8, lists
+# the nine error counters and resets them; "s" and the password in lower case
+# open the statistics with the simulator's figures; 0 ends the program.
+# Usage: teach_components.sh <build dir>
+set -u
+
+BUILD=$(cd "${1:?usage: $0 <build dir>}" && pwd)
+VEKTON=$BUILD/vekton
+SIM=$BUILD/sim/vekton-sim
+
+for bin in "$VEKTON" "$SIM"; do
+  if [[ ! -x $bin ]]; then
+    echo "FAIL: $bin is missing (build the vekton and vekton-sim targets)" >&2
+    exit 1
+  fi
+done
+command -v tmux >/dev/null || { echo "FAIL: tmux is not installed" >&2; exit 1; }
+
+TMP=$(mktemp -d "${TMPDIR:-/tmp}/vekton-teach.XXXXXX")
+SOCK=vekton-teach-$$-$RANDOM  # a tmux server of our own: nothing else is touched
+SESSION=teach
+LINK=$TMP/com1
+TRACE=$TMP/trace.log
+CONTROL=$TMP/control
+SIM_PID=
+
+cleanup() {
+  tmux -L "$SOCK" kill-server 2>/dev/null
+  if [[ -n $SIM_PID ]]; then
+    kill "$SIM_PID" 2>/dev/null
+    wait "$SIM_PID" 2>/dev/null
+  fi
+  rm -rf "$TMP"
+}
+trap cleanup EXIT
+trap 'exit 2' INT TERM HUP
+
+screen() { tmux -L "$SOCK" capture-pane -t "$SESSION" -p 2>/dev/null; }
+
+fail() {
+  echo "FAIL: $*" >&2
+  echo "--- screen ---" >&2
+  screen >&2
+  echo "--- trace (last 40 lines) ---" >&2
+  tail -n 40 "$TRACE" >&2 2>/dev/null
+  echo "--- simulator output ---" >&2
+  cat "$TMP/sim.out" >&2 2>/dev/null
+  exit 1
+}
+
+# Polls until a command succeeds or the deadline (seconds) passes.
+wait_until() {
+  local deadline=$(( $(date +%s%N) + ${1} * 1000000000 ))
+  shift
+  until "$@"; do
+    (( $(date +%s%N) > deadline )) && return 1
+    sleep 0.05
+  done
+}
+
+screen_has() { screen | grep -qF -- "$1"; }
+# The main menu drawn afresh (its prompt, and no bracket line of the last
+# choice left over): keys typed from now on reach its line input.
+menu_ready() { screen_has "Enter [0..6]" && ! screen_has "Open Comport   ->"; }
+keys() { tmux -L "$SOCK" send-keys -t "$SESSION" -l -- "$1"; }
+key() { tmux -L "$SOCK" send-keys -t "$SESSION" "$1"; }
+
+# Everything the simulator received, in order, as one escaped stream (CR as
+# \r): independent of how the trace splits it into lines.
+received() { awk '$2 == "RX" { sub(/^[^ ]+ RX /, ""); printf "%s", $0 }' "$TRACE" 2>/dev/null; }
+count_received() { received | grep -oF -- "$1" | wc -l; }
+received_at_least() { (( $(count_received "$1") >= $2 )); }
+# The last answer the simulator gave to a command (CR LF stripped).
+answer_to() {
+  awk -v cmd="$1\\\\r" '
+    $2 == "RX" { line = $0; sub(/^[^ ]+ RX /, "", line); want = (line == cmd); next }
+    $2 == "TX" && want { a = $0; sub(/^[^ ]+ TX /, "", a); sub(/\\r\\n$/, "", a); last = a; want = 0 }
+    END { print last }' "$TRACE" 2>/dev/null
+}
+dec() { echo $((10#$1)); }
+
+# --- the simulated store, its error counters set from the control file ------
+for i in 1 2 3 4 5 6 7 8 9; do echo "exec WR DM21$i $((i + 2))"; done >"$CONTROL"
+"$SIM" --link "$LINK" --trace "$TRACE" --speed 2 --control "$CONTROL" >"$TMP/sim.out" 2>&1 &
+SIM_PID=$!
+wait_until 10 grep -q '^PTY ' "$TMP/sim.out" || fail "vekton-sim did not announce its PTY"
+wait_until 5 test -e "$LINK" || fail "vekton-sim left no link at $LINK"
+
+# --- the console ------------------------------------------------------------------
+tmux -L "$SOCK" new-session -d -s "$SESSION" -x 80 -y 25 \
+  "env TERM=xterm-256color LANG=C.UTF-8 VEKTON_COM1=$LINK $VEKTON; echo EXIT=\$? > $TMP/exit; sleep 600" \
+  || fail "tmux could not start"
+
+wait_until 10 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
+keys 1
+key Enter
+wait_until 5 screen_has "Enter Operator Name" || fail "no operator prompt"
+keys "Teach E2E"
+key Enter
+wait_until 15 menu_ready || fail "no main menu"
+
+# --- 4: teach --------------------------------------------------------------------------
+keys 4
+key Enter
+wait_until 90 screen_has "ZEZ Positioning Times:" || fail "the teach did not reach its report"
+wait_until 5 screen_has "Pos 8 " || fail "the report has no row for position 8"
+report=$(screen)
+rows=$(grep -cE '^ {19}Pos [0-9]+ +[0-9]+\.[0-9] s *$' <<<"$report")
+[[ $rows -eq 9 ]] || fail "the report has $rows rows, not one per position (9)"
+for i in 0 1 2 3 4 5 6 7 8; do
+  grep -qE "^ {19}Pos $i +[0-9]+\.[0-9] s *\$" <<<"$report" || fail "no report row for position $i"
+done
+# Times grow with the distance (position 0 is no move at all).
+awk '/^ {19}Pos [0-9]+ / { t = $3 + 0; if ($2 > 1 && t < last) bad = 1; if ($2 > 0 && t <= 0) bad = 1; last = t }
+     END { exit bad }' <<<"$report" || fail "taught times do not grow with the distance"
+# The moves went out in pairs: to position 1, then to the position taught.
+pairs=""
+for p in 1 2 3 4 5 6 7 8 9; do pairs+="WR DM0 1\\rWR DM0 $p\\r"; done
+received | sed 's/RD DM200\\r//g; s/RD 1915\\r//g; s/\\r\\r/\\r/g' | grep -qF "RD 3012\\rST 1801\\r$pairs" \
+  || fail "the teach did not send its moves in order"
+keys x
+wait_until 10 menu_ready || fail "menu did not come back after the teach"
+
+# --- 5, 8: error counters ----------------------------------------------------------
+keys 5
+key Enter
+wait_until 10 screen_has "Select now" || fail "no component test menu"
+screen_has "Error Counters      8" || fail "component test menu has no error counters line"
+keys 8
+wait_until 10 screen_has "Reset Counter [Y/N]" || fail "no reset question"
+counters=$(screen)
+for i in 1 2 3 4 5 6 7 8 9; do
+  grep -qF "DM21$i $(printf '%05d' $((i + 2)))" <<<"$counters" || fail "counter DM21$i not shown as the simulator holds it"
+done
+keys y
+wait_until 10 screen_has "Reset DM219 OK" || fail "the counters were not reset"
+wait_until 10 screen_has "Select now" || fail "component test menu did not come back after the reset"
+for i in 1 2 3 4 5 6 7 8 9; do
+  received | grep -qF "WR DM21$i 0\\r" || fail "no reset of DM21$i sent"
+done
+# A second look shows what the simulator holds now.
+keys 8
+wait_until 10 screen_has "Reset Counter [Y/N]" || fail "no second counter screen"
+again=$(screen)
+for i in 1 2 3 4 5 6 7 8 9; do
+  grep -qF "DM21$i 00000" <<<"$again" || fail "DM21$i is not 0 in the simulator after the reset"
+done
+keys n
+wait_until 10 screen_has "Select now" || fail "component test menu did not come back after N"
+key Escape
+wait_until 10 menu_ready || fail "Esc did not leave the component test menu"
+
+# --- s: statistics ---------------------------------------------------------------------
+keys s
+key Enter
+wait_until 10 screen_has "Enter Passord" || fail "no password prompt"
+keys qzrb
+key Enter
+wait_until 10 screen_has "System Hobs [hours]" || fail "the password in lower case did not open the statistics"
+wait_until 5 screen_has "On Time [s]" || fail "statistics incomplete"
+stats=$(screen)
+h=$(dec "$(answer_to 'RD DM110')")
+g=$(( $(dec "$(answer_to 'RD DM112')") * 65535 + $(dec "$(answer_to 'RD DM111')") ))
+on=$(( $(dec "$(answer_to 'RD DM118')") * 65535 + $(dec "$(answer_to 'RD DM117')") ))
+total=$(( $(dec "$(answer_to 'RD DM120')") * 65535 + $(dec "$(answer_to 'RD DM119')") ))
+(( h > 0 && g > 0 && on > 0 && total > 0 )) || fail "the simulator's statistics words were not read ($h $g $on $total)"
+grep -qF "System Hobs [hours]   $(printf '%5d' "$h")" <<<"$stats" || fail "hours are not the simulator's $h"
+grep -qF "Total Gate Cycles     $(printf '%5d' "$g")" <<<"$stats" || fail "gate cycles are not $g"
+grep -qF "On Time [s]        $(printf '%8d' "$on")" <<<"$stats" || fail "on time is not $on"
+grep -qF "Avrg Acs/hour         $(awk -v g="$g" -v h="$h" 'BEGIN { printf "%5.1f", g / h }')" <<<"$stats" \
+  || fail "accesses per hour are not $g / $h"
+grep -qF "On Percent. [%]       $(awk -v o="$on" -v t="$total" 'BEGIN { printf "%5.1f", o / t * 100 }')" <<<"$stats" \
+  || fail "on percentage is not $on / $total"
+keys x
+wait_until 10 menu_ready || fail "menu did not come back after the statistics"
+
+# --- 0: quit -------------------------------------------------------------------------------
+keys 0
+key Enter
+wait_until 10 test -s "$TMP/exit" || fail "vekton did not exit after choice 0"
+[[ $(cat "$TMP/exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/exit")"
+
+echo "PASS: teach_components"
