@@ -5,73 +5,16 @@
 # Usage: all_slots.sh <build dir>
 set -u
 
-BUILD=$(cd "${1:?usage: $0 <build dir>}" && pwd)
-VEKTON=$BUILD/vekton
-SIM=$BUILD/sim/vekton-sim
-
-for bin in "$VEKTON" "$SIM"; do
-  if [[ ! -x $bin ]]; then
-    echo "FAIL: $bin is missing (build the vekton and vekton-sim targets)" >&2
-    exit 1
-  fi
-done
-command -v tmux >/dev/null || { echo "FAIL: tmux is not installed" >&2; exit 1; }
-
-TMP=$(mktemp -d "${TMPDIR:-/tmp}/vekton-allslots.XXXXXX")
-SOCK=vekton-allslots-$$-$RANDOM  # a tmux server of our own: nothing else is touched
-SESSION=allslots
-LINK=$TMP/com1
-TRACE=$TMP/trace.log
+source "$(dirname "$0")/common.bash"
+e2e_init "$1" allslots
 ACCESSES=$TMP/accesses.log
-SIM_PID=
-
-cleanup() {
-  tmux -L "$SOCK" kill-server 2>/dev/null
-  if [[ -n $SIM_PID ]]; then
-    kill "$SIM_PID" 2>/dev/null
-    wait "$SIM_PID" 2>/dev/null
-  fi
-  rm -rf "$TMP"
-}
-trap cleanup EXIT
-trap 'exit 2' INT TERM HUP
-
-screen() { tmux -L "$SOCK" capture-pane -t "$SESSION" -p 2>/dev/null; }
-
-fail() {
-  echo "FAIL: $*" >&2
-  echo "--- screen ---" >&2
-  screen >&2
-  echo "--- trace (last 40 lines) ---" >&2
-  tail -n 40 "$TRACE" >&2 2>/dev/null
-  echo "--- accesses (first 3, last 5 and any that went wrong) ---" >&2
-  head -n 3 "$ACCESSES" >&2 2>/dev/null
-  tail -n 5 "$ACCESSES" >&2 2>/dev/null
-  awk '!/^#/ && $NF != "ok"' "$ACCESSES" >&2 2>/dev/null
-  echo "--- simulator output ---" >&2
-  cat "$TMP/sim.out" >&2 2>/dev/null
-  exit 1
+e2e_diagnostics() {
+  echo "--- accesses (first 3, last 5 and any that went wrong) ---"
+  head -n 3 "$ACCESSES"
+  tail -n 5 "$ACCESSES"
+  awk '!/^#/ && $NF != "ok"' "$ACCESSES"
 }
 
-# Polls until a command succeeds or the deadline (seconds) passes.
-wait_until() {
-  local deadline=$(( $(date +%s%N) + ${1} * 1000000000 ))
-  shift
-  until "$@"; do
-    (( $(date +%s%N) > deadline )) && return 1
-    sleep 0.1
-  done
-}
-
-screen_has() { screen | grep -qF -- "$1"; }
-screen_matches() { screen | grep -qE -- "$1"; }
-menu_ready() { screen_has "Enter [0..6]" && ! screen_has "Open Comport   ->"; }
-keys() { tmux -L "$SOCK" send-keys -t "$SESSION" -l -- "$1"; }
-key() { tmux -L "$SOCK" send-keys -t "$SESSION" "$1"; }
-
-received() { awk '$2 == "RX" { sub(/^[^ ]+ RX /, ""); printf "%s", $0 }' "$TRACE" 2>/dev/null; }
-count_received() { received | grep -oF -- "$1" | wc -l; }
-received_at_least() { (( $(count_received "$1") >= $2 )); }
 # Accesses the store finished well, and those that went wrong.
 # (The record starts with a comment line naming its columns.)
 accesses_ok() { awk '!/^#/ && $NF == "ok"' "$ACCESSES" 2>/dev/null | wc -l; }
@@ -80,15 +23,8 @@ accesses_bad() { awk '!/^#/ && $NF != "ok" && $NF != "aborted"' "$ACCESSES" 2>/d
 # --- the simulated store: 9 cassettes, firmware 7120 (negative DM0, each
 # cassette's own level count; cassettes 3 and 7 have 11 levels, the rest 22).
 # The mechanics run fast; the console still waits for every Ready.
-"$SIM" --link "$LINK" --trace "$TRACE" --accesses "$ACCESSES" --speed 20 >"$TMP/sim.out" 2>&1 &
-SIM_PID=$!
-wait_until 10 grep -q '^PTY ' "$TMP/sim.out" || fail "vekton-sim did not announce its PTY"
-wait_until 5 test -e "$LINK" || fail "vekton-sim left no link at $LINK"
-
-# --- the console ------------------------------------------------------------------
-tmux -L "$SOCK" new-session -d -s "$SESSION" -x 80 -y 25 \
-  "env TERM=xterm-256color LANG=C.UTF-8 VEKTON_COM1=$LINK $VEKTON; echo EXIT=\$? > $TMP/exit; sleep 600" \
-  || fail "tmux could not start"
+start_sim --accesses "$ACCESSES" --speed 20
+start_console
 
 wait_until 10 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
 keys 1

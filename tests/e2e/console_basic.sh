@@ -4,89 +4,17 @@
 # the exit with choice 0. Usage: console_basic.sh <build dir>
 set -u
 
-BUILD=$(cd "${1:?usage: $0 <build dir>}" && pwd)
-VEKTON=$BUILD/vekton
-SIM=$BUILD/sim/vekton-sim
+source "$(dirname "$0")/common.bash"
+e2e_init "$1" console
 
-for bin in "$VEKTON" "$SIM"; do
-  if [[ ! -x $bin ]]; then
-    echo "FAIL: $bin is missing (build the vekton and vekton-sim targets)" >&2
-    exit 1
-  fi
-done
-command -v tmux >/dev/null || { echo "FAIL: tmux is not installed" >&2; exit 1; }
-
-TMP=$(mktemp -d "${TMPDIR:-/tmp}/vekton-e2e.XXXXXX")
-SOCK=vekton-e2e-$$-$RANDOM  # a tmux server of our own: nothing else is touched
-SESSION=console
-LINK=$TMP/com1
-TRACE=$TMP/trace.log
-SIM_PID=
-
-cleanup() {
-  tmux -L "$SOCK" kill-server 2>/dev/null
-  if [[ -n $SIM_PID ]]; then
-    kill "$SIM_PID" 2>/dev/null
-    wait "$SIM_PID" 2>/dev/null
-  fi
-  rm -rf "$TMP"
-}
-trap cleanup EXIT
-trap 'exit 2' INT TERM HUP
-
-screen() { tmux -L "$SOCK" capture-pane -t "$SESSION" -p 2>/dev/null; }
-
-fail() {
-  echo "FAIL: $*" >&2
-  echo "--- screen ---" >&2
-  screen >&2
-  echo "--- trace (last 40 lines) ---" >&2
-  tail -n 40 "$TRACE" >&2 2>/dev/null
-  echo "--- simulator output ---" >&2
-  cat "$TMP/sim.out" >&2 2>/dev/null
-  exit 1
-}
-
-# Polls until a command succeeds or the deadline (seconds) passes.
-wait_until() {
-  local deadline=$(( $(date +%s%N) + ${1} * 1000000000 ))
-  shift
-  until "$@"; do
-    (( $(date +%s%N) > deadline )) && return 1
-    sleep 0.05
-  done
-}
-
-screen_has() { screen | grep -qF -- "$1"; }
-# The menu drawn afresh: its prompt, and no bracket line left over from the
-# last choice. The prompt is the last thing written before the menu reads,
-# and the screen is only brought up to date when the program waits for a key,
-# so keys typed from now on reach the menu's line input.
-menu_ready() { screen_has "Enter [0..6]" && ! screen_has "Open Comport   ->"; }
-keys() { tmux -L "$SOCK" send-keys -t "$SESSION" -l -- "$1"; }
-key() { tmux -L "$SOCK" send-keys -t "$SESSION" "$1"; }
-
-# Everything the simulator received, in order, as one escaped stream (CR as
-# \r): independent of how the trace splits it into lines.
-received() { awk '$2 == "RX" { sub(/^[^ ]+ RX /, ""); printf "%s", $0 }' "$TRACE" 2>/dev/null; }
-count_received() { received | grep -oF -- "$1" | wc -l; }
-received_at_least() { (( $(count_received "$1") >= $2 )); }
 # Status polls as "<secs> <device>" from the trace.
 polls() { awk '$2 == "RX" && $3 == "RD" && $4 ~ /^(DM200|1915)\\r/ { print $1, $4 }' "$TRACE" 2>/dev/null; }
 polls_at_least() { (( $(polls | wc -l) >= $1 )); }
 # The row below the typed command holds a five-digit answer.
 answer_shown() { screen | grep -A1 'RD DM0 *$' | tail -n 1 | grep -Eq '^ *[0-9]{5} *$'; }
 
-# --- the simulated store --------------------------------------------------------
-"$SIM" --link "$LINK" --trace "$TRACE" >"$TMP/sim.out" 2>&1 &
-SIM_PID=$!
-wait_until 10 grep -q '^PTY ' "$TMP/sim.out" || fail "vekton-sim did not announce its PTY"
-wait_until 5 test -e "$LINK" || fail "vekton-sim left no link at $LINK"
-
-# --- the console ------------------------------------------------------------------
-tmux -L "$SOCK" new-session -d -s "$SESSION" -x 80 -y 25 \
-  "env TERM=xterm-256color LANG=C.UTF-8 VEKTON_COM1=$LINK $VEKTON; echo EXIT=\$? > $TMP/exit; stty -a > $TMP/stty 2>&1; sleep 600" \
-  || fail "tmux could not start"
+start_sim
+start_console
 
 wait_until 10 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
 keys 1

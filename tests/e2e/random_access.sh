@@ -7,71 +7,19 @@
 # Usage: random_access.sh <build dir>
 set -u
 
-BUILD=$(cd "${1:?usage: $0 <build dir>}" && pwd)
-VEKTON=$BUILD/vekton
-SIM=$BUILD/sim/vekton-sim
-
-for bin in "$VEKTON" "$SIM"; do
-  if [[ ! -x $bin ]]; then
-    echo "FAIL: $bin is missing (build the vekton and vekton-sim targets)" >&2
-    exit 1
-  fi
-done
-command -v tmux >/dev/null || { echo "FAIL: tmux is not installed" >&2; exit 1; }
-
-TMP=$(mktemp -d "${TMPDIR:-/tmp}/vekton-e2e-random.XXXXXX")
+source "$(dirname "$0")/common.bash"
+e2e_init "$1" random
 WORK=$TMP/work  # the console's working directory: the result file lands here
 mkdir -p "$WORK"
-SOCK=vekton-e2e-random-$$-$RANDOM  # a tmux server of our own: nothing else is touched
-SESSION=random
-LINK=$TMP/com1
-TRACE=$TMP/trace.log
 ACCESSES=$TMP/accesses.log
 RESULT=$WORK/1234_00.spf
-SIM_PID=
-
-cleanup() {
-  tmux -L "$SOCK" kill-server 2>/dev/null
-  if [[ -n $SIM_PID ]]; then
-    kill "$SIM_PID" 2>/dev/null
-    wait "$SIM_PID" 2>/dev/null
-  fi
-  rm -rf "$TMP"
-}
-trap cleanup EXIT
-trap 'exit 2' INT TERM HUP
-
-screen() { tmux -L "$SOCK" capture-pane -t "$SESSION" -p 2>/dev/null; }
-
-fail() {
-  echo "FAIL: $*" >&2
-  echo "--- screen ---" >&2
-  screen >&2
-  echo "--- trace (last 30 lines) ---" >&2
-  tail -n 30 "$TRACE" >&2 2>/dev/null
-  echo "--- accesses ---" >&2
-  cat "$ACCESSES" >&2 2>/dev/null
-  echo "--- result file ---" >&2
-  cat "$RESULT" >&2 2>/dev/null
-  echo "--- simulator output ---" >&2
-  cat "$TMP/sim.out" >&2 2>/dev/null
-  exit 1
+e2e_diagnostics() {
+  echo "--- accesses ---"
+  cat "$ACCESSES"
+  echo "--- result file ---"
+  cat "$RESULT"
 }
 
-# Polls until a command succeeds or the deadline (seconds) passes.
-wait_until() {
-  local deadline=$(( $(date +%s%N) + ${1} * 1000000000 ))
-  shift
-  until "$@"; do
-    (( $(date +%s%N) > deadline )) && return 1
-    sleep 0.05
-  done
-}
-
-screen_has() { screen | grep -qF -- "$1"; }
-menu_ready() { screen_has "Enter [0..6]" && ! screen_has "Open Comport   ->"; }
-keys() { tmux -L "$SOCK" send-keys -t "$SESSION" -l -- "$1"; }
-key() { tmux -L "$SOCK" send-keys -t "$SESSION" "$1"; }
 # Accesses the store has finished, from its record (comment lines left out).
 performed() { grep -c ' ok$' "$ACCESSES" 2>/dev/null; }
 accesses_at_least() { (( $(performed) >= $1 )); }
@@ -79,15 +27,8 @@ accesses_at_least() { (( $(performed) >= $1 )); }
 holds_result() { ls -l "/proc/$(cat "$TMP/pid")/fd" 2>/dev/null | grep -qF -- "$RESULT"; }
 
 # --- the simulated store ----------------------------------------------------------
-"$SIM" --link "$LINK" --trace "$TRACE" --accesses "$ACCESSES" --speed 10 >"$TMP/sim.out" 2>&1 &
-SIM_PID=$!
-wait_until 10 grep -q '^PTY ' "$TMP/sim.out" || fail "vekton-sim did not announce its PTY"
-wait_until 5 test -e "$LINK" || fail "vekton-sim left no link at $LINK"
-
-# --- the console, in a working directory of its own -----------------------------------
-tmux -L "$SOCK" new-session -d -s "$SESSION" -x 80 -y 25 \
-  "cd $WORK && sh -c 'echo \$\$ > $TMP/pid; exec env TERM=xterm-256color LANG=C.UTF-8 VEKTON_COM1=$LINK $VEKTON'; echo EXIT=\$? > $TMP/exit; sleep 600" \
-  || fail "tmux could not start"
+start_sim --accesses "$ACCESSES" --speed 10
+start_console "$WORK"
 
 wait_until 10 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
 keys 1
