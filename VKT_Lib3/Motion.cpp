@@ -81,6 +81,9 @@ void AccessSlot(int port, int32_t position, int32_t level, int32_t relay) {
   if (EscAbort || CheckQuit(port)) return;
   WriteText("  ");
   WaitReady(port);
+  // A quit answered in that wait leaves it at once, the store not ready:
+  // no access is commanded into it.
+  if (QuitRequested) return;
   ShortStr answer;
   KvWriteDm(port, 0, position, answer);
   ShowAnswer(answer);
@@ -101,6 +104,12 @@ void TimedAccess(int port, int32_t relay, char tag, bool measurePlateReady) {
   WaitTime = RandomIntervalMax > 0 ? RandomRange(0, RandomIntervalMax) : FixedInterval;
   WaitTenths(1);
   WaitReady(port);
+  // As in AccessSlot: after a quit in the wait nothing is commanded, and
+  // the access that did not happen is not counted.
+  if (QuitRequested) {
+    --AccessNumber;
+    return;
+  }
 
   WriteInt(SlotTable.AccessFloor, 3);
   WriteChar(' ');

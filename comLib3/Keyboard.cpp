@@ -131,10 +131,10 @@ bool ReadTextLine(ShortStr& text) {
   return ok;
 }
 
-NumberEntry ReadNumberLine(int32_t& value) {
-  ShortStr line;
-  if (!ReadTextLine(line)) return NumberEntry::Escaped;
-  std::string_view s = line.view();
+namespace {
+
+// Checks the typed line; the value is set only when it is a whole number.
+NumberEntry ParseNumberLine(std::string_view s, int32_t& value) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
   while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
   bool negative = false;
@@ -153,6 +153,22 @@ NumberEntry ReadNumberLine(int32_t& value) {
   if (v > 2147483647LL) return NumberEntry::NotANumber;
   value = static_cast<int32_t>(v);
   return NumberEntry::Ok;
+}
+
+}  // namespace
+
+NumberEntry ReadNumberLine(int32_t& value) {
+  ShortStr line;
+  if (!ReadTextLine(line)) return NumberEntry::Escaped;
+  const NumberEntry entry = ParseNumberLine(line.view(), value);
+  // Every prompt asks again after a refused line; the operator is told why
+  // first, on the line below his entry, so that letters, a lone sign or a
+  // number beyond 32 bits are not simply met by the same question.
+  if (entry == NumberEntry::NotANumber) {
+    WriteText(kNotANumberText);
+    NewLine();
+  }
+  return entry;
 }
 
 void SaveCursor() {

@@ -48,8 +48,11 @@ void UpperStr(const ShortStr& source, ShortStr& dest);
 char UpCase(char c);
 
 // Reads one console line holding a whole number (blanks around it allowed).
+// A line that is not a whole number of 32 bits is answered with
+// kNotANumberText on the next line before NotANumber is returned.
 enum class NumberEntry { Ok, NotANumber, Escaped };
 NumberEntry ReadNumberLine(int32_t& value);
+inline constexpr const char* kNotANumberText = "Not a number from -2147483648 to 2147483647";
 // Reads one console line of text (at most 255 characters); false on Esc.
 bool ReadTextLine(ShortStr& text);
 

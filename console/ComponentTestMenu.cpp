@@ -62,6 +62,8 @@ bool AskPauseRange(int32_t& range) {
     if (!AskNumber("Enter Pause range 0..x s ", range)) return false;
     // A negative range has no wait to draw from.
     if (range >= 0) return true;
+    WriteText("The pause range is 0 s or more");
+    NewLine();
   }
 }
 

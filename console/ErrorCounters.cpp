@@ -42,5 +42,7 @@ void ErrorCountersScreen() {
     WriteGlyphs(answer);
     NewLine();
   }
-  WaitTenths(15);
+  // A moment to read the answers. WaitTenths alone would not hear Esc; an
+  // Esc here ends the pause and, still pending, leaves the menu as well.
+  for (int i = 0; i < 15 && PollKey() != kEsc; ++i) WaitTenths(1);
 }

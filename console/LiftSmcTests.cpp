@@ -35,20 +35,28 @@ ShortStr Write(int32_t address, int32_t value) {
 // The SMC 1 learns 0 as its first travel point and the path as its second,
 // each as a parameter block (DM300/DM301) that DM51 = 2 and DM50 = 300 hand to
 // the drive; then it is sent to the first point. Only the last answer counts.
+// Each block waits for a ready store. Once the operator has quit in one of
+// those waits they return at once, and the rest of the set-up would go into a
+// store that never said it was ready (for a dead line, one slow exchange after
+// another): the set-up stops there instead, and the test ends without a cycle.
 ShortStr Smc1SetUp(uint16_t path) {
+  struct Step {
+    int32_t address;
+    int32_t value;
+  };
+  const Step blocks[][2] = {
+      {{301, 0}, {300, 35840}},
+      {{51, 2}, {50, 300}},
+      {{301, path}, {300, 36352}},
+      {{51, 2}, {50, 300}},
+  };
+  for (const auto& block : blocks) {
+    WaitReady(ComPort);
+    if (QuitRequested) return ShortStr();
+    for (const Step& step : block) Write(step.address, step.value);
+  }
   WaitReady(ComPort);
-  Write(301, 0);
-  Write(300, 35840);
-  WaitReady(ComPort);
-  Write(51, 2);
-  Write(50, 300);
-  WaitReady(ComPort);
-  Write(301, path);
-  Write(300, 36352);
-  WaitReady(ComPort);
-  Write(51, 2);
-  Write(50, 300);
-  WaitReady(ComPort);
+  if (QuitRequested) return ShortStr();
   return Write(50, 96);
 }
 
@@ -61,9 +69,10 @@ void WriteCycle(int32_t cycle, const ShortStr& answer) {
 void RunDriveTest(const Drive& drive) {
   NewLine();
   int32_t typed = 0;
-  if (!AskNumber("Enter Path [h<65535] ", typed)) return;
-  // The word takes the low 16 bits of whatever was typed (70000 is 4464,
-  // -1 is 65535), the same as the controller would see it.
+  // The path goes out as a DM word: a number beyond it is asked for again
+  // rather than cut to a path nobody typed. A negative one is the word's
+  // two's complement (-1 is 65535), as the controller sees it.
+  if (!AskWord("Enter Path [h<65535] ", typed)) return;
   const uint16_t path = static_cast<uint16_t>(typed);
   int32_t pause = 0;
   if (!AskNumber("Enter Pause [s]     ", pause)) return;

@@ -7,6 +7,7 @@
 #include "VKT_Lib3/VKT_Lib3.h"
 #include "comLib3/comLib3.h"
 #include "console/Console.h"
+#include "console/NumberPrompt.h"
 #include "platform/crt.h"
 
 namespace {
@@ -113,12 +114,18 @@ void RestoreColours(uint8_t background, uint8_t text) {
 
 // Asks for a whole number into WaitTime until one is typed. False when the
 // operator gives up with Esc (or Esc is already in): the access is abandoned.
+// The number goes to the controller as a DM word, so one beyond the word's
+// range is refused too: cut to 16 bits it would name another cassette.
 bool AskNumber(const char* prompt) {
   for (;;) {
     if (EscAbort) return false;
     WriteText(prompt);
     switch (ReadNumberLine(WaitTime)) {
-      case NumberEntry::Ok: return true;
+      case NumberEntry::Ok:
+        if (FitsWord(WaitTime)) return true;
+        WriteText(kNotAWordText);
+        NewLine();
+        break;
       case NumberEntry::Escaped: return false;
       case NumberEntry::NotANumber: break;  // Enter has moved to a new line: ask again there
     }

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "VKT_Lib3/StatusLine.h"
 #include "comLib3/comLib3.h"
 #include "platform/crt.h"
 
@@ -24,12 +25,36 @@ inline bool AskNumber(const char* prompt, int32_t& value) {
   }
 }
 
+// A number that goes to the controller as one DM word: 0..65535, or
+// -32768..-1 for the word's two's complement (the negative addressing of
+// DM0). Anything beyond would reach the controller cut to its low 16 bits,
+// a value the operator never typed (70000 would move to 4464).
+constexpr int32_t kWordMin = -32768;
+constexpr int32_t kWordMax = 65535;
+inline constexpr const char* kNotAWordText = "Out of range: -32768 to 65535";
+inline bool FitsWord(int32_t value) { return value >= kWordMin && value <= kWordMax; }
+
+// As AskNumber, for a value that is sent as a DM word: a number out of the
+// word's range is refused with a message and asked for again.
+inline bool AskWord(const char* prompt, int32_t& value) {
+  for (;;) {
+    if (!AskNumber(prompt, value)) return false;
+    if (FitsWord(value)) return true;
+    WriteText(kNotAWordText);
+    NewLine();
+  }
+}
+
 // A pause of the operator's whole seconds, in the 100 ms steps of WaitTenths:
 // at least one step, however small or negative the entry. WaitTenths itself
 // never looks at the keyboard, so a pause of minutes would go deaf to Esc;
 // the key is polled between the steps instead, and Esc ends the pause at once
-// and stays pending for the caller's next CheckQuit.
+// and stays pending for the caller's next CheckQuit. Once the operator has
+// answered the quit question the pauses only pace cycles that will not come:
+// the test winds down without them (a minutes-long pause would otherwise
+// keep him from the menu for minutes after he chose to quit).
 inline void PauseSeconds(int32_t seconds) {
+  if (QuitRequested) return;
   const int64_t steps = static_cast<int64_t>(seconds) * 10;
   int64_t done = 0;
   do {

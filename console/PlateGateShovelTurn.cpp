@@ -120,7 +120,8 @@ void GateMovementTest() {
     WriteChar(' ');
     WriteGlyphs(Set(1902));
     NewLine();
-    WaitTenths(5);
+    // The gate is closed; after a quit no further cycle needs pacing.
+    if (!QuitRequested) WaitTenths(5);
     PauseSeconds(pause);
     CheckQuit(ComPort);
   } while (!QuitRequested);

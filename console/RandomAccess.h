@@ -31,6 +31,10 @@ constexpr uint16_t kLookUpTableFirmware = 7014;
 // The result file of the running test; its name is empty until one is
 // chosen.
 extern ShortStr ResultFileName;
+// Whether the exit hook that finishes a run cut short by a signal is in
+// place: registered with the first result file, it stays for the program's
+// life and acts only while a file is open.
+extern bool ResultFileExitHook;
 
 // A carousel position (or cassette) that the car selection allows.
 bool CarSelected(int32_t position);

@@ -233,6 +233,9 @@ void TimedVisit(bool first) {
   // With random intervals the access watched the carousel, which leaves
   // WaitTime in tenths; the summary reports the interval in seconds.
   if (RandomIntervalMax > 0) WaitTime /= 10;
+  // A quit answered during the access: the store may still be busy with it,
+  // and no lift or carousel move is sent into it.
+  if (QuitRequested) return;
 
   ShortStr answer;
   KvWriteDm(ComPort, 6, RandomRange(0, 1) * TopLiftPosition, answer);
@@ -262,10 +265,12 @@ void CombinedLoop() {
       else
         KvWriteDm(ComPort, 25, SlotTable.LevelsPerCassette[cassette], answer);
     }
+    // The half-second pauses space the accesses; once the operator has
+    // quit there is nothing left to space, and he waits for the summary.
     if (!CheckQuit(ComPort)) TimedVisit(true);
-    WaitTenths(5);
+    if (!QuitRequested) WaitTenths(5);
     if (!CheckQuit(ComPort)) TimedVisit(false);
-    WaitTenths(5);
+    if (!QuitRequested) WaitTenths(5);
     CheckResultFile();
     if (CheckQuit(ComPort)) return;
   }

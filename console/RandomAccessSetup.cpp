@@ -33,6 +33,7 @@ void RandomAccessInit() {
   ParkRotPos = 0;
   LastCountDownKey = 0;
   ResultFileName.Clear();
+  ResultFileExitHook = false;
 }
 
 bool CarSelected(int32_t position) {

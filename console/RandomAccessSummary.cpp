@@ -4,7 +4,8 @@
 // disk at once), so a crash or a power cut keeps all lines up to it. When
 // the file cannot be created or written, the screen says so and the test
 // goes on without it. At the end the half-second histogram and the
-// "Complete Test Summary" are written, and the file is closed.
+// "Complete Test Summary" are written, and the file is closed; a run ended
+// by a signal gets the same ending (an exit hook).
 #include <algorithm>
 #include <climits>
 
@@ -13,6 +14,7 @@
 #include "comLib3/comLib3.h"
 #include "console/RandomAccess.h"
 #include "platform/crt.h"
+#include "platform/platform.h"
 #include "platform/textfile.h"
 
 ShortStr ResultFileName;
@@ -23,6 +25,8 @@ constexpr int kBlockWidth = 55;
 
 // Why the test runs (or ran) without its file: empty while the file is fine.
 ShortStr FileTrouble;
+
+void FinishRunOnExit();
 
 void CloseResultFile() {
   if (ResultFile.IsOpen()) TextFileClose(ResultFile);
@@ -84,6 +88,11 @@ void OpenResultFile() {
     if (error != 0)
       FileTrouble = ShortStr("Result file ") + ResultFileName + " cannot be created (error " + NumStr(error) + ")";
   }
+  // Registered with the first file; it acts only while a file is open.
+  if (ResultFile.IsOpen() && !ResultFileExitHook) {
+    PlatformAddExitHook(FinishRunOnExit);
+    ResultFileExitHook = true;
+  }
   if (!FileTrouble.empty()) {
     LogToFile = false;
   } else {
@@ -131,7 +140,12 @@ void CountReadyTime(int32_t hundredths) {
   if (AccessNumber < UINT16_MAX) ++AccessNumber;
 }
 
-void RandomAccessSummary() {
+namespace {
+
+// Everything of the summary but its final key: the histogram and the
+// "Complete Test Summary" on the screen and into the file, and the file
+// closed.
+void WriteSummary() {
   CheckResultFile();
   EchoLine("");
   WriteReportHeader("Handling Times Statistics");
@@ -174,6 +188,26 @@ void RandomAccessSummary() {
     WriteText(FileTrouble);
     NewLine();
   }
+}
+
+// A signal (Ctrl-C, the terminal window closed, the machine shutting down)
+// ends the program at its next wait, wherever the run stands. The record of
+// an overnight run must not lose its ending for that: the test ends as if
+// the operator had quit, with the histogram and the summary of what was
+// gathered so far written and the file closed, but without waiting for a
+// key that nobody may be there to press. Outside a run the file is closed
+// and there is nothing to do.
+void FinishRunOnExit() {
+  if (!ResultFile.IsOpen()) return;
+  WriteSummary();
+}
+
+}  // namespace
+
+bool ResultFileExitHook = false;
+
+void RandomAccessSummary() {
+  WriteSummary();
   QuitRequested = false;
   if (ReadKey() == 0) ReadKey();
 }

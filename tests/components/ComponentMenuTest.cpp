@@ -156,10 +156,12 @@ TEST_F(Carrousel, PromptsAskAgainAndEscLeavesWithoutMoving) {
   ASSERT_TRUE(Run(CarrouselMovementTest));
   EXPECT_TRUE(Commands().empty());
   auto lines = ScreenLines();
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0], "Enter Pause range 0..x s abc");
-  EXPECT_EQ(lines[1], "Enter Pause range 0..x s -3");
-  EXPECT_EQ(lines[2], "Enter Pause range 0..x s");
+  EXPECT_EQ(lines[1], "Not a number from -2147483648 to 2147483647");
+  EXPECT_EQ(lines[2], "Enter Pause range 0..x s -3");
+  EXPECT_EQ(lines[3], "The pause range is 0 s or more");
+  EXPECT_EQ(lines[4], "Enter Pause range 0..x s");
 }
 
 class Menu : public Carrousel {};

@@ -6,17 +6,20 @@ namespace {
 
 const std::vector<std::string> kLiftCycle70000 = {"WR DM6 4464", "WR DM6 0", "RD 15"};
 
-TEST_F(MovementTest, LiftCyclesToTheLow16BitsOfThePathUntilTheEndSwitch) {
+TEST_F(MovementTest, LiftPathBeyondAWordIsAskedAgainThenCyclesUntilTheEndSwitch) {
   endSwitchFrom = 3;
-  Type({"70000\r", "0\r", "x"});
+  // 70000 would reach DM6 cut to 4464, a path nobody typed: it is refused.
+  Type({"70000\r", "4464\r", "0\r", "x"});
   ASSERT_TRUE(Run(LiftMovementTest));
-  EXPECT_EQ(StepsTyped(), 3u);  // the warning waited for its key
+  EXPECT_EQ(StepsTyped(), 4u);  // the warning waited for its key
 
   std::vector<std::string> expected = {"WR DM6 0"};
   for (const auto& l : Times(kLiftCycle70000, 3)) expected.push_back(l);
   EXPECT_EQ(Commands(), expected);
   EXPECT_EQ(ScreenLines(), (std::vector<std::string>{
                                "Enter Path [h<65535] 70000",
+                               "Out of range: -32768 to 65535",
+                               "Enter Path [h<65535] 4464",
                                "Enter Pause [s]     0",
                                "     0 OK     1 OK OK",
                                "     2 OK OK",
@@ -116,10 +119,11 @@ TEST_F(MovementTest, PromptsAskAgainOnANonNumberAndEscLeavesWithoutMoving) {
   ASSERT_TRUE(Run(LiftMovementTest));
   EXPECT_TRUE(Commands().empty());
   auto lines = ScreenLines();
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "Enter Path [h<65535] abc");
-  EXPECT_EQ(lines[1], "Enter Path [h<65535] 12");
-  EXPECT_EQ(lines[2], "Enter Pause [s]");
+  EXPECT_EQ(lines[1], "Not a number from -2147483648 to 2147483647");
+  EXPECT_EQ(lines[2], "Enter Path [h<65535] 12");
+  EXPECT_EQ(lines[3], "Enter Pause [s]");
   EXPECT_FALSE(EscAbort);  // the menu's closing write still goes out
 
   vt::ClearWritten(1);

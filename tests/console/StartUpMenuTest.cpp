@@ -88,10 +88,11 @@ TEST_F(ConsoleTest, NonNumberPortIsAskedAgainAndEscapedNameIsDefault) {
   StartUp();
 
   EXPECT_EQ(Line(1), "Enter Port Number to Vekton  abc");
-  EXPECT_EQ(Line(2), "Enter Port Number to Vekton");
-  EXPECT_EQ(Line(3), "Enter Port Number to Vekton  1");
-  EXPECT_EQ(Line(4), "Enter Operator Name");
-  EXPECT_EQ(Line(5), "Open Comport 0");
+  EXPECT_EQ(Line(2), "Not a number from -2147483648 to 2147483647");
+  EXPECT_EQ(Line(3), "Enter Port Number to Vekton");
+  EXPECT_EQ(Line(4), "Enter Port Number to Vekton  1");
+  EXPECT_EQ(Line(5), "Enter Operator Name");
+  EXPECT_EQ(Line(6), "Open Comport 0");
   EXPECT_EQ(ComPort, 1);
   EXPECT_EQ(OperatorName, "Default User");
   EXPECT_EQ(Wire(), kStartUpLines);

@@ -76,7 +76,8 @@ TEST_F(AllSlotsTestScreen, CustomBiLevelWithStartSlotBlankLevelAndTransferStatio
   EXPECT_EQ(StartSlot, 2);
   EXPECT_EQ(BlankLevel, 2);
   EXPECT_EQ(XferMode, 'Y');
-  EXPECT_TRUE(Contains(screens.at(4), "Enter Start Level [1]      abc\nEnter Start Level [1]")) << screens.at(4);
+  EXPECT_TRUE(Contains(screens.at(4), "Enter Start Level [1]      abc\nNot a number from -2147483648 to 2147483647\n"
+                                       "Enter Start Level [1]")) << screens.at(4);
 
   // The first pass starts at cassette 2, the second at 1; level 2 is never
   // visited, in either group; cassette c + 2 follows cassette c.

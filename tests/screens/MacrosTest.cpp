@@ -159,12 +159,14 @@ TEST_F(MacrosTest, GuidedPutWaitsForReadyThenAsksInItsOwnWindow) {
   ASSERT_EQ(fed.size(), 3u);
   EXPECT_TRUE(WindowColours(fedScreens[0], 7, 1));
   EXPECT_EQ(Win(fed[0][20]), "  Cassette Number :");
-  EXPECT_EQ(Win(fed[1][21]), "  Cassette Number :");
-  EXPECT_EQ(Win(fed[2][22]), "OK");
-  EXPECT_EQ(Win(fed[2][24]), "  Level Number :");
+  EXPECT_EQ(Win(fed[1][20]), "  Cassette Number : x");
+  EXPECT_EQ(Win(fed[1][21]), "Not a number from -2147483648 to 2147483647");
+  EXPECT_EQ(Win(fed[1][22]), "  Cassette Number :");
+  EXPECT_EQ(Win(fed[2][23]), "OK");
+  EXPECT_EQ(Win(fed[2][25]), "  Level Number :");
   // The last line ends scroll the window's text up by two rows.
   ASSERT_FALSE(atSet.empty());
-  EXPECT_EQ(Win(atSet[18]), "  Cassette Number : x");
+  EXPECT_EQ(Win(atSet[18]), "Not a number from -2147483648 to 2147483647");
   EXPECT_EQ(Win(atSet[19]), "  Cassette Number : 12");
   EXPECT_EQ(Win(atSet[20]), "OK");
   EXPECT_EQ(Win(atSet[22]), "  Level Number : 3");

@@ -1,0 +1,218 @@
+// Serial ports on Windows: the kernel32 comm calls, synchronous, one handle
+// per open port. The driver keeps the line settings and the read time-outs;
+// a ReadFile returns when its bytes have come or the total time-out passed.
+#include <windows.h>
+
+#include <map>
+
+#include "platform/serial.h"
+#include "platform/win32/win32_internal.h"
+
+namespace {
+
+// The settings as the driver last reported them: applying settings changes
+// only what the program asks for and keeps every other field of the driver.
+std::map<SerialHandle, DCB> gPorts;
+int gLastError = 0;
+
+HANDLE H(SerialHandle h) { return reinterpret_cast<HANDLE>(h); }
+
+bool Known(SerialHandle h) {
+  if (gPorts.count(h)) return true;
+  gLastError = ERROR_INVALID_HANDLE;
+  return false;
+}
+
+bool Fail() {
+  gLastError = static_cast<int>(GetLastError());
+  return false;
+}
+
+char ParityLetter(BYTE parity) {
+  switch (parity) {
+    case EVENPARITY: return 'E';
+    case ODDPARITY: return 'O';
+    default: return 'N';
+  }
+}
+
+bool AnyFlagSet(const DCB& d) {
+  return d.fParity || d.fOutxCtsFlow || d.fOutxDsrFlow || d.fDtrControl != DTR_CONTROL_DISABLE ||
+         d.fDsrSensitivity || d.fTXContinueOnXoff || d.fOutX || d.fInX || d.fErrorChar || d.fNull ||
+         d.fRtsControl != RTS_CONTROL_DISABLE || d.fAbortOnError;
+}
+
+// The whole flag word cleared: no parity check on input, no CTS/DSR or
+// XON/XOFF flow control, DTR and RTS off, no error character, no null
+// stripping, no abort on error. Only binary mode stays on, the one mode
+// Windows drivers support.
+void ClearFlags(DCB& d) {
+  d.fBinary = TRUE;
+  d.fParity = FALSE;
+  d.fOutxCtsFlow = FALSE;
+  d.fOutxDsrFlow = FALSE;
+  d.fDtrControl = DTR_CONTROL_DISABLE;
+  d.fDsrSensitivity = FALSE;
+  d.fTXContinueOnXoff = FALSE;
+  d.fOutX = FALSE;
+  d.fInX = FALSE;
+  d.fErrorChar = FALSE;
+  d.fNull = FALSE;
+  d.fRtsControl = RTS_CONTROL_DISABLE;
+  d.fAbortOnError = FALSE;
+}
+
+}  // namespace
+
+namespace win32 {
+
+std::string SerialDeviceName(int port) {
+  const std::string n = std::to_string(port);
+  return port <= 9 ? "COM" + n : "\\\\.\\COM" + n;
+}
+
+}  // namespace win32
+
+int SerialOpen(int port, SerialHandle& handle) {
+  handle = kInvalidSerialHandle;
+  if (port < 1 || port > 128) return gLastError = SerialNoDeviceError();
+  const std::string name = win32::SerialDeviceName(port);
+  HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* exclusive */, nullptr,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    gLastError = static_cast<int>(GetLastError());
+    if (gLastError == 0) gLastError = SerialNoDeviceError();
+    return gLastError;
+  }
+  handle = reinterpret_cast<SerialHandle>(h);
+  DCB none{};
+  none.DCBlength = sizeof none;
+  gPorts[handle] = none;
+  return 0;
+}
+
+bool SerialGetSettings(SerialHandle h, SerialSettings& s) {
+  if (!Known(h)) return false;
+  DCB d{};
+  d.DCBlength = sizeof d;
+  if (!GetCommState(H(h), &d)) return Fail();
+  gPorts[h] = d;
+  s.baud = d.BaudRate;
+  s.parity = ParityLetter(d.Parity);
+  s.dataBits = d.ByteSize;
+  s.stopBits = d.StopBits == TWOSTOPBITS ? 2 : 1;
+  s.flagsSet = AnyFlagSet(d);
+  return true;
+}
+
+bool SerialSetSettings(SerialHandle h, const SerialSettings& s) {
+  if (!Known(h)) return false;
+  DCB d = gPorts[h];
+  if (d.BaudRate == 0) {
+    // Never read: start from what the driver has now.
+    d.DCBlength = sizeof d;
+    if (!GetCommState(H(h), &d)) return Fail();
+  }
+  d.BaudRate = s.baud;
+  d.ByteSize = s.dataBits;
+  d.Parity = s.parity == 'E' ? EVENPARITY : s.parity == 'O' ? ODDPARITY : NOPARITY;
+  d.StopBits = s.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT;
+  if (s.flagsSet)
+    d.fBinary = TRUE;
+  else
+    ClearFlags(d);
+  if (!SetCommState(H(h), &d)) return Fail();
+  gPorts[h] = d;
+  return true;
+}
+
+bool SerialGetTimeouts(SerialHandle h, SerialTimeouts& t) {
+  if (!Known(h)) return false;
+  COMMTIMEOUTS c{};
+  if (!GetCommTimeouts(H(h), &c)) return Fail();
+  t.readInterval = c.ReadIntervalTimeout;
+  t.readTotalMultiplier = c.ReadTotalTimeoutMultiplier;
+  t.readTotalConstant = c.ReadTotalTimeoutConstant;
+  t.writeTotalMultiplier = c.WriteTotalTimeoutMultiplier;
+  t.writeTotalConstant = c.WriteTotalTimeoutConstant;
+  return true;
+}
+
+bool SerialSetTimeouts(SerialHandle h, const SerialTimeouts& t) {
+  if (!Known(h)) return false;
+  COMMTIMEOUTS c{};
+  c.ReadIntervalTimeout = t.readInterval;
+  c.ReadTotalTimeoutMultiplier = t.readTotalMultiplier;
+  c.ReadTotalTimeoutConstant = t.readTotalConstant;
+  c.WriteTotalTimeoutMultiplier = t.writeTotalMultiplier;
+  c.WriteTotalTimeoutConstant = t.writeTotalConstant;
+  if (!SetCommTimeouts(H(h), &c)) return Fail();
+  return true;
+}
+
+bool SerialPurge(SerialHandle h) {
+  if (!Known(h)) return false;
+  if (!PurgeComm(H(h), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) return Fail();
+  return true;
+}
+
+bool SerialClearError(SerialHandle h, uint32_t& bytesWaiting) {
+  bytesWaiting = 0;
+  if (!Known(h)) return false;
+  DWORD errors = 0;
+  COMSTAT stat{};
+  if (!ClearCommError(H(h), &errors, &stat)) return Fail();
+  bytesWaiting = stat.cbInQue;
+  return true;
+}
+
+bool SerialRead(SerialHandle h, uint8_t* buffer, uint32_t count, uint32_t& got) {
+  got = 0;
+  if (!Known(h)) return false;
+  win32::YieldPoint();
+  const uint64_t start = win32::MonotonicUs();
+  DWORD n = 0;
+  if (ReadFile(H(h), buffer, count, &n, nullptr)) {
+    got = n;
+    return true;
+  }
+  Fail();
+  got = n;
+  if (got > 0) return true;  // deliver what came; the next read reports it
+  // A port whose device vanished fails at once on every call; waiting out
+  // the time-out keeps callers that poll in a loop from spinning.
+  COMMTIMEOUTS c{};
+  uint64_t totalMs = 50;
+  if (GetCommTimeouts(H(h), &c))
+    totalMs = static_cast<uint64_t>(c.ReadTotalTimeoutConstant) +
+              static_cast<uint64_t>(c.ReadTotalTimeoutMultiplier) * count;
+  const uint64_t deadline = start + totalMs * 1000;
+  for (uint64_t now = win32::MonotonicUs(); now < deadline; now = win32::MonotonicUs()) {
+    uint64_t left = (deadline - now + 999) / 1000;
+    win32::SleepMs(static_cast<uint32_t>(left > 20 ? 20 : left));
+    win32::YieldPoint();
+  }
+  gLastError = gLastError ? gLastError : ERROR_GEN_FAILURE;
+  return false;
+}
+
+bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& written) {
+  written = 0;
+  if (!Known(h)) return false;
+  win32::YieldPoint();
+  DWORD n = 0;
+  const BOOL ok = WriteFile(H(h), data, count, &n, nullptr);
+  written = n;
+  if (!ok) return Fail();
+  return true;
+}
+
+void SerialClose(SerialHandle h) {
+  auto it = gPorts.find(h);
+  if (it == gPorts.end()) return;
+  CloseHandle(H(h));
+  gPorts.erase(it);
+}
+
+int SerialLastError() { return gLastError; }
+int SerialNoDeviceError() { return ERROR_FILE_NOT_FOUND; }

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets (clang, with ASan and UBSan) in build-fuzz and
+# runs each for a bounded time on a copy of its seed corpus. A target that
+# crashes or breaks one of its checks fails the run; its input is copied into
+# fuzz/regressions/<target>/, where the unit tests (tests/fuzzregress) replay
+# it in every build from then on: commit it with the fix.
+# Usage: tools/fuzz.sh [target ...]    (default: all)
+# FUZZ_SECONDS: time per target (default 20).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+seconds="${FUZZ_SECONDS:-20}"
+dir="$root/build-fuzz"
+start=$(date +%s)
+
+bash tools/ensure-deps.sh
+# clang and its fuzzer runtime (Debian: libclang-rt-<version>-dev).
+if ! command -v clang++ >/dev/null; then
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang
+fi
+runtime="$(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-x86_64.a"
+if [ ! -f "$runtime" ]; then
+  major=$(clang++ -dumpversion | cut -d. -f1)
+  echo "fuzz: installing libclang-rt-$major-dev"
+  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "libclang-rt-$major-dev"
+fi
+
+cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVEKTON_FUZZ=ON \
+  -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$dir" --target fuzz_all
+built=$(date +%s)
+
+targets=("$@")
+if [ ${#targets[@]} -eq 0 ]; then
+  targets=(exchange readline direct_commands conversions operator_lines sim_protocol)
+fi
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:symbolize=1"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+failed=()
+for t in "${targets[@]}"; do
+  work="$dir/fuzz-work/$t"
+  rm -rf "$work"
+  mkdir -p "$work/corpus" "$work/artifacts"
+  cp "fuzz/corpus/$t/"* "$work/corpus/"
+  # Earlier findings first: each must pass before new ground is searched.
+  if compgen -G "fuzz/regressions/$t/*" >/dev/null; then
+    cp "fuzz/regressions/$t/"* "$work/corpus/"
+  fi
+  echo "fuzz: $t for $seconds s"
+  set +e
+  "$dir/fuzz/fuzz_$t" "$work/corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -max_len=4096 -print_final_stats=1 -artifact_prefix="$work/artifacts/" >"$work/log" 2>&1
+  rc=$?
+  set -e
+  grep -E '^stat::(number_of_executed_units|new_units_added)' "$work/log" | tr -s ' \n' ' '
+  echo
+  if [ $rc -ne 0 ]; then
+    failed+=("$t")
+    mkdir -p "fuzz/regressions/$t"
+    for a in "$work/artifacts/"*; do
+      [ -f "$a" ] || continue
+      cp "$a" "fuzz/regressions/$t/"
+      echo "fuzz: $t: finding kept as fuzz/regressions/$t/$(basename "$a")"
+    done
+    grep -E 'fuzz check failed|ERROR: |runtime error|SUMMARY' "$work/log" | head -5 || true
+    echo "fuzz: $t failed; the whole log is $work/log"
+  fi
+done
+end=$(date +%s)
+echo "fuzz: build $((built - start)) s, fuzzing $((end - built)) s, total $((end - start)) s"
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "fuzz: FAILED: ${failed[*]}"
+  exit 1
+fi
+echo "fuzz: all ${#targets[@]} targets ran clean"
