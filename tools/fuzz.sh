@@ -15,14 +15,17 @@ start=$(date +%s)
 
 bash tools/ensure-deps.sh
 # clang and its fuzzer runtime (Debian: libclang-rt-<version>-dev).
-if ! command -v clang++ >/dev/null; then
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq clang
-fi
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+install() {
+  echo "fuzz: installing $*"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$@"
+}
+command -v clang++ >/dev/null || install clang
 runtime="$(clang++ -print-resource-dir)/lib/linux/libclang_rt.fuzzer-x86_64.a"
 if [ ! -f "$runtime" ]; then
-  major=$(clang++ -dumpversion | cut -d. -f1)
-  echo "fuzz: installing libclang-rt-$major-dev"
-  apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "libclang-rt-$major-dev"
+  install "libclang-rt-$(clang++ -dumpversion | cut -d. -f1)-dev"
 fi
 
 cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVEKTON_FUZZ=ON \

@@ -71,7 +71,7 @@ for exe in build-win/tests/*_tests.exe; do
   # From its own folder, like ctest, and with the console's output as text.
   # Unit tests run on the virtual clock and take seconds; one that runs away
   # is stopped rather than left to hold up the run.
-  if (cd "$(dirname "$exe")" && timeout 300 wine "./$name.exe" --gtest_color=no) >"$LOGS/$name.log" 2>&1; then
+  if (cd "$(dirname "$exe")" && timeout 120 wine "./$name.exe" --gtest_color=no) >"$LOGS/$name.log" 2>&1; then
     result=passed
   else
     result=failed

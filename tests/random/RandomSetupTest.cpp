@@ -134,7 +134,8 @@ TEST_F(RandomTest, ANonNumberAsksAgainAndEscAtAnyPromptLeavesWithoutMovingAnythi
   ASSERT_TRUE(Run());
   EXPECT_EQ(FixedInterval, 4);
   const std::string dialogue = LastDialogue(screens, 4);
-  EXPECT_TRUE(Contains(dialogue, "(>1sec)        soon\nEnter Interval Time (>1sec)        4\n")) << dialogue;
+  EXPECT_TRUE(Contains(dialogue, "(>1sec)        soon\nNot a number from -2147483648 to 2147483647\n"
+                                 "Enter Interval Time (>1sec)        4\n")) << dialogue;
 
   // Esc as the answer to each prompt of the custom dialogue in turn.
   const std::vector<std::string> custom = {"N", "B", "Y", "0\r", "N", "N", "-1\r", "3\r", "N"};
