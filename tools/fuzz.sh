@@ -5,7 +5,8 @@
 # fuzz/regressions/<target>/, where the unit tests (tests/fuzzregress) replay
 # it in every build from then on: commit it with the fix.
 # Usage: tools/fuzz.sh [target ...]    (default: all)
-# FUZZ_SECONDS: time per target (default 20).
+# FUZZ_SECONDS: time per target (default 20); the targets run side by
+# side, one per processor.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -40,9 +41,10 @@ fi
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:symbolize=1"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-failed=()
-for t in "${targets[@]}"; do
-  work="$dir/fuzz-work/$t"
+# One target per processor at a time; each writes its own log and work
+# folder, and the lines about it are printed when it ends.
+fuzz_one() {
+  local t="$1" work="$dir/fuzz-work/$1" rc out
   rm -rf "$work"
   mkdir -p "$work/corpus" "$work/artifacts"
   cp "fuzz/corpus/$t/"* "$work/corpus/"
@@ -50,30 +52,32 @@ for t in "${targets[@]}"; do
   if compgen -G "fuzz/regressions/$t/*" >/dev/null; then
     cp "fuzz/regressions/$t/"* "$work/corpus/"
   fi
-  echo "fuzz: $t for $seconds s"
-  set +e
+  rc=0
   "$dir/fuzz/fuzz_$t" "$work/corpus" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-    -max_len=4096 -print_final_stats=1 -artifact_prefix="$work/artifacts/" >"$work/log" 2>&1
-  rc=$?
-  set -e
-  grep -E '^stat::(number_of_executed_units|new_units_added)' "$work/log" | tr -s ' \n' ' '
-  echo
+    -max_len=4096 -print_final_stats=1 -artifact_prefix="$work/artifacts/" >"$work/log" 2>&1 || rc=$?
+  out="fuzz: $t, $seconds s: $(grep -E '^stat::(number_of_executed_units|new_units_added)' "$work/log" | tr -s ' \n' ' ')"
   if [ $rc -ne 0 ]; then
-    failed+=("$t")
     mkdir -p "fuzz/regressions/$t"
     for a in "$work/artifacts/"*; do
       [ -f "$a" ] || continue
       cp "$a" "fuzz/regressions/$t/"
-      echo "fuzz: $t: finding kept as fuzz/regressions/$t/$(basename "$a")"
+      out+=$'\n'"fuzz: $t: finding kept as fuzz/regressions/$t/$(basename "$a")"
     done
-    grep -E 'fuzz check failed|ERROR: |runtime error|SUMMARY' "$work/log" | head -5 || true
-    echo "fuzz: $t failed; the whole log is $work/log"
+    out+=$'\n'"$(grep -E 'fuzz check failed|ERROR: |runtime error|SUMMARY' "$work/log" | head -5)"
+    out+=$'\n'"fuzz: $t FAILED; the whole log is $work/log"
+    echo "$out"
+    return 1
   fi
-done
+  echo "$out"
+}
+export -f fuzz_one
+export dir seconds
+failed=0
+printf '%s\n' "${targets[@]}" | xargs -P "$(nproc)" -I{} bash -c 'fuzz_one "$1"' _ {} || failed=1
 end=$(date +%s)
 echo "fuzz: build $((built - start)) s, fuzzing $((end - built)) s, total $((end - start)) s"
-if [ ${#failed[@]} -gt 0 ]; then
-  echo "fuzz: FAILED: ${failed[*]}"
+if [ $failed -ne 0 ]; then
+  echo "fuzz: FAILED (see above)"
   exit 1
 fi
 echo "fuzz: all ${#targets[@]} targets ran clean"

@@ -1,9 +1,50 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test (unit, in-process and end to end).
-set -euo pipefail
+# Builds everything and runs every test:
+#   linux     the Linux build: unit, in-process and end-to-end tests (ctest)
+#   windows   vekton.exe and the unit tests cross-built, run under Wine,
+#             end to end against the simulator (tools/test-windows.sh)
+#   sanitize  the unit tests under AddressSanitizer + UBSan (tools/test-sanitize.sh)
+#   fuzz      every fuzz target for FUZZ_SECONDS (10 here) (tools/fuzz.sh)
+#   faults    every screen against a silent, noisy, split and vanishing
+#             line, end to end (tools/test-faults.sh)
+# Usage: tools/test.sh [step ...]   (default: all, in this order)
+# Every step runs even when one before it failed; the exit status is 1 when
+# any failed, and a summary with each step's time ends the output.
+set -uo pipefail
 cd "$(dirname "$0")/.."
-bash tools/ensure-deps.sh
-cmake -S . -B build -G Ninja
-cmake --build build
-cd build
-ctest --output-on-failure --timeout 600 -j "$(nproc)"
+bash tools/ensure-deps.sh || exit 1
+
+steps=("$@")
+(( ${#steps[@]} )) || steps=(linux windows sanitize fuzz faults)
+
+step_linux() {
+  cmake -S . -B build -G Ninja &&
+    cmake --build build &&
+    (cd build && ctest --output-on-failure --timeout 600 -j "$(nproc)")
+}
+step_windows() { bash tools/test-windows.sh; }
+step_sanitize() { bash tools/test-sanitize.sh; }
+step_fuzz() { FUZZ_SECONDS="${FUZZ_SECONDS:-10}" bash tools/fuzz.sh; }
+step_faults() { bash tools/test-faults.sh build; }
+
+summary=()
+failed=0
+total=$SECONDS
+for step in "${steps[@]}"; do
+  if ! declare -F "step_$step" >/dev/null; then
+    echo "test.sh: no step '$step' (linux windows sanitize fuzz faults)" >&2
+    exit 2
+  fi
+  echo "=== $step ==="
+  t0=$SECONDS
+  if "step_$step"; then
+    summary+=("$(printf '%-9s passed  %4d s' "$step" $((SECONDS - t0)))")
+  else
+    summary+=("$(printf '%-9s FAILED  %4d s' "$step" $((SECONDS - t0)))")
+    failed=1
+  fi
+done
+echo "=== summary ==="
+printf '%s\n' "${summary[@]}"
+echo "all steps: $((SECONDS - total)) s"
+exit $failed

@@ -43,7 +43,8 @@ start() {
 
 # Sends the signal (or types Ctrl-C) and checks the clean end.
 signal_and_check() {  # signal where
-  local sig=$1 where=$2 want
+  local sig=$1 where=$2 want name=SIG$1
+  [[ $sig == CTRL-C ]] && name="Ctrl-C (SIGINT)"
   case $sig in
     INT) want=130 ;; TERM) want=143 ;; HUP) want=129 ;; CTRL-C) want=130 ;;
   esac
@@ -52,11 +53,11 @@ signal_and_check() {  # signal where
   else
     kill -"$sig" "$(fx_pid)"
   fi
-  fx_wait_until 5 exited || fail "SIG$sig $where: vekton did not end within 5 s"
-  [[ $(cat "$FX_TMP/exit") == "EXIT=$want" ]] || fail "SIG$sig $where: $(cat "$FX_TMP/exit"), not $want"
+  fx_wait_until 5 exited || fail "$name $where: vekton did not end within 5 s"
+  [[ $(cat "$FX_TMP/exit") == "EXIT=$want" ]] || fail "$name $where: $(cat "$FX_TMP/exit"), not $want"
   local why
-  why=$(fx_terminal_restored) || fail "SIG$sig $where: $why"
-  echo "ok: SIG$sig at $where: exit $want, terminal restored"
+  why=$(fx_terminal_restored) || fail "$name $where: $why"
+  echo "ok: $name in $where: exit $want, terminal restored"
 }
 
 # --- the main menu, the direct command console ---------------------------------------

@@ -4,7 +4,9 @@
 # check the terminal it leaves behind. Source it; nothing runs on its own.
 #
 # Every script that sources this gets a private temporary directory, tmux
-# socket and simulator, so any number of them can run side by side.
+# socket and simulator, so any number of them can run side by side. With
+# FX_KEEP=1 the directory (trace, access record, result files) stays for a
+# look afterwards.
 
 fx_init() {
   FX_BUILD=$(cd "${1:?build dir}" && pwd)

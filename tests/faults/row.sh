@@ -4,11 +4,11 @@
 #
 # For every fault the screen is entered, driven to where it talks to the
 # store, and the fault is injected through the simulator's control FIFO
-# ("silent@entry": the store is silent before the choice is made; "none":
-# a healthy store, the yardstick for the others). Then the
-# console's processor use is measured for a moment, Esc is pressed (and Q at
-# the quit question, and whatever key a result screen waits for) and the
-# time until the main menu is back is taken. A case passes when the menu is
+# ("silent@entry": the store is silent before the choice is made; "none": a
+# healthy store, the yardstick for the others). Then the console's processor
+# use is measured for a moment, Esc is pressed (and Q at the quit question,
+# and whatever key a result screen waits for) and the time until the main
+# menu is back is taken. A case passes when the menu is
 # back within FX_MENU_LIMIT_MS (2000) of the Esc, the processor use stayed
 # below FX_CPU_LIMIT percent of a core (20) and the console still runs. At
 # the end choice 0 must exit with 0 and leave the terminal as it found it.
@@ -99,8 +99,8 @@ drive() {
 }
 
 # Esc, then whatever each screen on the way asks for, until the main menu
-# is back. Prints the milliseconds from the Esc to the menu; false when it
-# did not come back within 10 s.
+# is back. LEAVE_MS: the milliseconds from the Esc to the menu; LEAVE_LOG:
+# the keys typed and when. False when the menu did not come back in 10 s.
 LEAVE_LOG=
 leave() {
   local t0 deadline acted=() i p rest need answered=""
