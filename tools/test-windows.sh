@@ -35,6 +35,7 @@ cmake --build build --target vekton vekton-sim
 cmake -S . -B build-win -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64.cmake" >/dev/null
 cmake --build build-win
+echo "Cross build: $((SECONDS - start)) s"
 LOGS=$ROOT/build-win/test-logs
 rm -rf "$LOGS"
 mkdir -p "$LOGS"
@@ -63,19 +64,29 @@ wineboot -i >"$LOGS/wineboot.log" 2>&1 || { cat "$LOGS/wineboot.log" >&2; echo "
 echo "Wine prefix booted in $((SECONDS - boot)) s"
 
 # --- unit tests ---------------------------------------------------------------------------
+# From its own folder, like ctest, and with the console's output as text.
+# Unit tests run on the virtual clock and take seconds; one that runs away
+# is stopped rather than left to hold up the run. They run side by side,
+# one per processor, under the prefix's one wineserver.
+run_win_test() {
+  local exe=$1 name
+  name=$(basename "$exe" .exe)
+  if (cd "$(dirname "$exe")" && timeout 120 wine "./$name.exe" --gtest_color=no) >"$LOGS/$name.log" 2>&1; then
+    echo passed >"$LOGS/$name.result"
+  else
+    echo failed >"$LOGS/$name.result"
+  fi
+}
+units=$SECONDS
+export -f run_win_test
+export LOGS
+ls build-win/tests/*_tests.exe | xargs -P "$(nproc)" -I{} bash -c 'run_win_test "$1"' _ {}
 passed=0
 failed=0
 failures=()
 for exe in build-win/tests/*_tests.exe; do
   name=$(basename "$exe" .exe)
-  # From its own folder, like ctest, and with the console's output as text.
-  # Unit tests run on the virtual clock and take seconds; one that runs away
-  # is stopped rather than left to hold up the run.
-  if (cd "$(dirname "$exe")" && timeout 120 wine "./$name.exe" --gtest_color=no) >"$LOGS/$name.log" 2>&1; then
-    result=passed
-  else
-    result=failed
-  fi
+  result=$(cat "$LOGS/$name.result" 2>/dev/null || echo failed)
   p=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) test.*/\1/p' "$LOGS/$name.log" | tail -n 1)
   f=$(sed -n 's/^\[  FAILED  \] \([0-9]*\) test.*/\1/p' "$LOGS/$name.log" | tail -n 1)
   passed=$((passed + ${p:-0}))
@@ -89,7 +100,7 @@ for exe in build-win/tests/*_tests.exe; do
   fi
   echo "$name: ${p:-0} passed, ${f:-0} failed"
 done
-echo "Windows unit tests under Wine: $passed passed, $failed failed"
+echo "Windows unit tests under Wine: $passed passed, $failed failed ($((SECONDS - units)) s)"
 
 # --- end to end and benchmark ---------------------------------------------------------------
 e2e_passed=0
