@@ -2,108 +2,13 @@
 // the virtual platform: a small carousel controller with state on port 1, or
 // the simulated store, with typed keys fed one step per blocking key read.
 #pragma once
-#include <gtest/gtest.h>
-
-#include <cstdio>
-#include <functional>
-#include <map>
-#include <string>
-#include <vector>
-
-#include "KV_Lib3/KV_Lib3.h"
-#include "VKT_Lib3/VKT_Lib3.h"
-#include "comLib3/comLib3.h"
-#include "console/ComponentTests.h"
-#include "console/Console.h"
-#include "platform/crt.h"
-#include "platform/screen_model.h"
-#include "platform/virtual/virtual.h"
-#include "sim/harness.h"
-
-class TeachMenuBase : public ::testing::Test {
- protected:
-  // Each blocking key read with nothing queued types the next step.
-  void Type(std::vector<std::string> steps) {
-    steps_ = std::move(steps);
-    next_ = 0;
-    vt::SetKeyFeeder([this] {
-      if (next_ >= steps_.size()) return false;
-      vt::PushKeys(steps_[next_++]);
-      return true;
-    });
-  }
-  size_t StepsTyped() const { return next_; }
-
-  // Runs one screen; false when it asked for a key the script did not have.
-  static bool Run(void (*screen)()) {
-    try {
-      screen();
-      return true;
-    } catch (const vt::ScriptEnd&) {
-      return false;
-    }
-  }
-
-  // The commands sent, without the status line's polls.
-  static std::vector<std::string> Commands() {
-    std::vector<std::string> out;
-    for (const std::string& l : vt::WrittenLines(1))
-      if (l != "RD DM200" && l != "RD 1915") out.push_back(l);
-    return out;
-  }
-  static std::vector<std::string> CommandsStartingWith(const std::string& prefix) {
-    std::vector<std::string> out;
-    for (const std::string& l : Commands())
-      if (l.rfind(prefix, 0) == 0) out.push_back(l);
-    return out;
-  }
-  // Rows 2..25 without trailing blanks; empty rows kept when `keepEmpty`.
-  static std::vector<std::string> ScreenLines(bool keepEmpty = false) {
-    std::vector<std::string> out;
-    for (int y = 2; y <= ScreenModel::kRows; ++y) {
-      std::string r = gScreen.Row(y);
-      r.erase(r.find_last_not_of(' ') + 1);
-      if (keepEmpty || !r.empty()) out.push_back(r);
-    }
-    if (keepEmpty)
-      while (!out.empty() && out.back().empty()) out.pop_back();
-    return out;
-  }
-  // Screen lines that start with the prefix.
-  static std::vector<std::string> LinesStartingWith(const std::string& prefix) {
-    std::vector<std::string> out;
-    for (const std::string& l : ScreenLines())
-      if (l.rfind(prefix, 0) == 0) out.push_back(l);
-    return out;
-  }
-
-  // Port 1 open with the peer as its far end, screen in the normal colours
-  // with the cursor in the work area.
-  void StartProgram(vt::SerialPeer* peer) {
-    vt::Reset();
-    InitAllUnits();
-    ResetKeys();
-    GetScreenSize();
-    vt::AttachPort(1, peer);
-    ComPort = 1;
-    ASSERT_EQ(KvOpenPort(1), 0);
-    TextBackground(7);
-    TextColor(1);
-    ClrScr();
-    GotoXY(1, 2);
-  }
-  void TearDown() override { ComClose(1); }
-
- private:
-  std::vector<std::string> steps_;
-  size_t next_ = 0;
-};
+#include "ComponentScreenTest.h"
 
 // A carousel controller: DM0 sends the carousel forward round its ring and
 // the move lasts moveTime(distance) hundredths of virtual time, during which
 // Ready (1915) reads "0" and the T20 contact reads "0". DM words written are
 // kept and read back; other DM words read from `dm`.
-class CarouselTest : public TeachMenuBase {
+class CarouselTest : public ComponentScreenTest {
  protected:
   int positions = 9;
   int pos = 1;
@@ -168,7 +73,7 @@ class CarouselTest : public TeachMenuBase {
 // The simulated store on port 1. Every line is heard on its way in, and the
 // store is stepped from event to event so that the moment its Ready relay
 // comes on is known to the microsecond.
-class StoreTest : public TeachMenuBase {
+class StoreTest : public ComponentScreenTest {
  protected:
   struct Heard {
     std::string line;
