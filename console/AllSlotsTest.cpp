@@ -12,6 +12,7 @@
 #include "VKT_Lib3/VKT_Lib3.h"
 #include "comLib3/comLib3.h"
 #include "console/Console.h"
+#include "console/NumberPrompt.h"
 #include "console/TestSequences.h"
 #include "platform/crt.h"
 
@@ -123,37 +124,6 @@ bool HasPartner(int32_t c) { return BiLevel && c + CarPosPerGroup <= SlotTable.C
 // it would return at once: the loops would run round without end. So the
 // question is put here, after every access line.
 bool StopRequested() { return CheckQuit(ComPort); }
-
-// One key, upper-cased; false on Esc.
-bool AskKey(const char* prompt, char& key) {
-  WriteText(prompt);
-  const uint8_t k = WaitKey();
-  if (k == kEsc) return false;
-  key = UpCase(static_cast<char>(k));
-  return true;
-}
-
-// The key as the operator sees it: a glyph, whatever was typed.
-void EchoKey(char key) {
-  WriteGlyphs(std::string_view(&key, 1));
-  NewLine();
-}
-
-// A whole number from one line; anything else asks again. False on Esc.
-bool AskNumber(const char* prompt, int32_t& value) {
-  for (;;) {
-    WriteText(prompt);
-    switch (ReadNumberLine(value)) {
-      case NumberEntry::Ok:
-        return true;
-      case NumberEntry::Escaped:
-        NewLine();
-        return false;
-      case NumberEntry::NotANumber:
-        break;  // the rejected line has moved on: the prompt comes again below
-    }
-  }
-}
 
 // The set-up dialogue. False when the operator left it with Esc: nothing has
 // moved yet, and the menu comes back.

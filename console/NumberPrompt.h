@@ -1,11 +1,28 @@
-// The numeric prompts of the component tests: a whole number typed on one
-// console line, and the operator's pauses in whole seconds.
+// The operator's prompts shared by the screens: one key answering a
+// question, a whole number typed on one console line, and the operator's
+// pauses in whole seconds.
 #pragma once
 #include <cstdint>
+#include <string_view>
 
 #include "VKT_Lib3/StatusLine.h"
 #include "comLib3/comLib3.h"
 #include "platform/crt.h"
+
+// Writes the prompt and waits for one key, upper-cased; false on Esc.
+inline bool AskKey(const char* prompt, char& key) {
+  WriteText(prompt);
+  const uint8_t k = WaitKey();
+  if (k == kEsc) return false;
+  key = UpCase(static_cast<char>(k));
+  return true;
+}
+
+// The key as the operator sees it: a glyph, whatever was typed.
+inline void EchoKey(char key) {
+  WriteGlyphs(std::string_view(&key, 1));
+  NewLine();
+}
 
 // Writes the prompt and reads a whole number. Anything that is not a number
 // gets the prompt again on the next line. Esc gives false: the caller leaves

@@ -96,21 +96,6 @@ void ShowGeometry() {
   WaitTenths(5);
 }
 
-// One key, upper-cased; false on Esc.
-bool AskKey(const char* prompt, char& key) {
-  WriteText(prompt);
-  const uint8_t k = WaitKey();
-  if (k == kEsc) return false;
-  key = UpCase(static_cast<char>(k));
-  return true;
-}
-
-// The key as the operator sees it: a glyph, whatever was typed.
-void EchoKey(char key) {
-  WriteGlyphs(std::string_view(&key, 1));
-  NewLine();
-}
-
 // A key straight from the console, not echoed; an extended key's second
 // code is no answer and is dropped. False on Esc.
 bool SilentKey(const char* prompt, char& key) {
