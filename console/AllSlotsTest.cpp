@@ -94,6 +94,22 @@ void FillSlotTable() {
   }
 }
 
+// The plate count and the lift value of the top level, which it derives
+// (with BiLevel) from the geometry.
+void ShowGeometry() {
+  NewLine();
+  WriteText("Plates ");
+  WriteInt(SlotTable.SlotCount);
+  BiLevel = CarPosCount > CarPosPerGroup;
+  uint16_t top = static_cast<uint16_t>(LevelPitch * (LevelCount - 1) + LiftBase);
+  if (BiLevel) top = static_cast<uint16_t>(top + GroupLiftOffset);
+  TopLiftPosition = top;
+  NewLine();
+  WriteText("Lift ");
+  WriteInt(TopLiftPosition);
+  NewLine();
+}
+
 namespace {
 
 constexpr uint8_t kBell = 7;
@@ -275,20 +291,6 @@ void QuickSequence() {
       return;
     }
   }
-}
-
-void ShowGeometry() {
-  NewLine();
-  WriteText("Plates ");
-  WriteInt(SlotTable.SlotCount);
-  BiLevel = CarPosCount > CarPosPerGroup;
-  uint16_t top = static_cast<uint16_t>(LevelPitch * (LevelCount - 1) + LiftBase);
-  if (BiLevel) top = static_cast<uint16_t>(top + GroupLiftOffset);
-  TopLiftPosition = top;
-  NewLine();
-  WriteText("Lift ");
-  WriteInt(TopLiftPosition);
-  NewLine();
 }
 
 void ShowWarning() {

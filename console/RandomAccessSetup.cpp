@@ -81,21 +81,6 @@ bool DetectLevels() {
   return !EscAbort;
 }
 
-void ShowGeometry() {
-  NewLine();
-  WriteText("Plates ");
-  WriteInt(SlotTable.SlotCount);
-  BiLevel = CarPosCount > CarPosPerGroup;
-  uint16_t top = static_cast<uint16_t>(LevelPitch * (LevelCount - 1) + LiftBase);
-  if (BiLevel) top = static_cast<uint16_t>(top + GroupLiftOffset);
-  TopLiftPosition = top;
-  NewLine();
-  WriteText("Lift ");
-  WriteInt(TopLiftPosition);
-  NewLine();
-  WaitTenths(5);
-}
-
 // A key straight from the console, not echoed; an extended key's second
 // code is no answer and is dropped. False on Esc.
 bool SilentKey(const char* prompt, char& key) {
@@ -244,6 +229,7 @@ bool RandomAccessSetUp() {
   FirmwareVersion = AnswerWord(answer);
   FillSlotTable();
   ShowGeometry();
+  WaitTenths(5);
 
   if (!Dialogue()) return false;
   if (!SomethingToDraw()) return false;

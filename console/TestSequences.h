@@ -28,6 +28,10 @@ constexpr uint16_t kCassetteLevelFirmware = 7104;
 // 40 cassettes of 100 levels, and the screen says so.
 void FillSlotTable();
 
+// Shows the plate count and the top level's lift value, and derives
+// BiLevel and TopLiftPosition from the geometry.
+void ShowGeometry();
+
 // A test that cannot run says why and waits for a key before the menu
 // comes back (which would clear the message at once).
 void RefuseTest(std::string_view why);
