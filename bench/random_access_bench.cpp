@@ -11,7 +11,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,19 +19,9 @@
 #include "console/Console.h"
 #include "platform/virtual/virtual.h"
 #include "sim/harness.h"
+#include "bench/InProcessRun.h"
 
 namespace {
-
-constexpr uint64_t kHourUs = 3'600'000'000ull;
-
-// Resident memory in kB, from the kernel's view of this process.
-long ResidentKb() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  return -1;
-}
 
 // The store, with the harness's records dropped every thousand lines once
 // no access is under way.
@@ -68,35 +57,13 @@ class BenchStore : public vt::SerialPeer {
 
 int main() {
   using Clock = std::chrono::steady_clock;
-  vt::Reset();
-  InitAllUnits();
-  ResetKeys();
-  GetScreenSize();
   BenchStore store;
-  vt::AttachPort(1, &store);
-
   const uint64_t duration = 24 * kHourUs;
-  const std::vector<std::string> steps = {"1\r", "\r", "7\r", "Y", "2\r", "N", "Q", " ", "0\r"};
-  size_t next = 0;
-  vt::SetKeyFeeder([&] {
-    if (next >= steps.size()) return false;
-    vt::PushKeys(steps[next]);
-    if (steps[next] == "N") {
-      store.StartClock(vt::NowUs());
-      vt::PushKeysAt(vt::NowUs() + duration, "\x1b");
-    }
-    ++next;
-    return true;
-  });
+  ScriptRandomAccessRun(store, "2", duration, [&](uint64_t t) { store.StartClock(t); });
 
   const long startKb = ResidentKb();
   const auto t0 = Clock::now();
-  int code = -1;
-  try {
-    code = VektonMain();
-  } catch (const vt::ScriptEnd&) {
-    code = -1;
-  }
+  const int code = RunProgram();
   const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
   const long endKb = ResidentKb();
 

@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -24,19 +23,9 @@
 #include "console/Console.h"
 #include "platform/virtual/virtual.h"
 #include "sim/harness.h"
+#include "bench/InProcessRun.h"
 
 namespace {
-
-constexpr uint64_t kHourUs = 3'600'000'000ull;
-
-// Resident memory in kB, from the kernel's view of this process.
-long ResidentKb() {
-  std::ifstream status("/proc/self/status");
-  std::string line;
-  while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-  return -1;
-}
 
 // Open file descriptors of this process.
 int OpenFds() {
@@ -133,36 +122,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: soak_bench [hours, 1..168; default 8]\n");
     return 2;
   }
-  vt::Reset();
-  InitAllUnits();
-  ResetKeys();
-  GetScreenSize();
   SoakStore store;
-  vt::AttachPort(1, &store);
-
   const uint64_t duration = static_cast<uint64_t>(hours) * kHourUs;
-  const std::vector<std::string> steps = {"1\r", "\r", "7\r", "Y", "1\r", "N", "Q", " ", "0\r"};
-  size_t next = 0;
-  vt::SetKeyFeeder([&] {
-    if (next >= steps.size()) return false;
-    vt::PushKeys(steps[next]);
-    if (steps[next] == "N") {
-      store.StartClock(vt::NowUs());
-      vt::PushKeysAt(vt::NowUs() + duration, "\x1b");
-    }
-    ++next;
-    return true;
-  });
+  ScriptRandomAccessRun(store, "1", duration, [&](uint64_t t) { store.StartClock(t); });
 
   const long startKb = ResidentKb();
   const int startFds = OpenFds();
   const auto t0 = Clock::now();
-  int code = -1;
-  try {
-    code = VektonMain();
-  } catch (const vt::ScriptEnd&) {
-    code = -1;
-  }
+  const int code = RunProgram();
   const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
   const long endKb = ResidentKb();
   const int endFds = OpenFds();
