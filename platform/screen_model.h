@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/cp437.h"
+
 struct ScreenCell {
   uint8_t ch = ' ';
   uint8_t attr = 0x07;  // foreground in the low nibble, background in the high
@@ -47,7 +49,3 @@ struct ScreenModel {
 
 extern ScreenModel gScreen;
 
-// The 256 code-page-437 glyphs as Unicode code points, and the way back.
-extern const char32_t kCp437ToUnicode[256];
-// The CP437 byte for a code point, or -1 when the code page has no glyph.
-int UnicodeToCp437(char32_t cp);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <set>
 
 #include "platform/crt.h"
 #include "platform/platform.h"
@@ -27,6 +29,7 @@ struct State {
   std::map<int, PortState> ports;
   std::map<std::string, std::string> env;
   std::map<std::string, std::vector<std::string>> files;
+  std::set<std::string> unterminated;  // files whose last line has no line end
   std::vector<std::string> openFiles;  // handle -> path
   bool readOnly = false;
   uint16_t dosVersion = 0x000A;  // low byte (major) 10, above 6, like a current Windows
@@ -237,7 +240,12 @@ void PutFile(std::string_view path, std::string_view content) {
       cur.push_back(c);
     }
   }
-  if (!cur.empty()) lines.push_back(cur);
+  if (!cur.empty()) {
+    lines.push_back(cur);
+    S().unterminated.insert(std::string(path));
+  } else {
+    S().unterminated.erase(std::string(path));
+  }
   S().files[std::string(path)] = lines;
 }
 
@@ -454,6 +462,34 @@ int TextFileWriteLine(TextFile& f, std::string_view text) {
 }
 
 void TextFileClose(TextFile& f) { f.handle = -1; }
+
+int FileReadAll(std::string_view path, std::string& bytes, size_t maxBytes) {
+  bytes.clear();
+  const std::string p(path);
+  auto it = S().files.find(p);
+  if (it == S().files.end()) return ENOENT;
+  for (const std::string& line : it->second) bytes += line + "\n";
+  if (S().unterminated.count(p) && !bytes.empty()) bytes.pop_back();
+  if (bytes.size() > maxBytes) {
+    bytes.clear();
+    return kFileTooLarge;
+  }
+  return 0;
+}
+
+int FileWriteWhole(std::string_view path, std::string_view bytes, bool replace) {
+  if (S().readOnly) return EACCES;
+  if (!replace && vt::FileExists(path)) return EEXIST;
+  vt::PutFile(path, bytes);
+  return 0;
+}
+
+int FileExistsError() { return EEXIST; }
+
+std::string FileErrorText(int error) {
+  if (error == kFileTooLarge) return "file too large";
+  return std::strerror(error);
+}
 
 // --- lifecycle -------------------------------------------------------------------------
 void PlatformInit() {}

@@ -3,6 +3,7 @@
 // written so far.
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/textfile.h"
@@ -41,4 +42,68 @@ int TextFileWriteLine(TextFile& f, std::string_view text) {
 void TextFileClose(TextFile& f) {
   if (f.IsOpen()) CloseHandle(H(f));
   f.handle = -1;
+}
+
+int FileReadAll(std::string_view path, std::string& bytes, size_t maxBytes) {
+  bytes.clear();
+  const std::string p(path);
+  // Read while the console may still be writing it.
+  HANDLE h = CreateFileA(p.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+  char chunk[65536];
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(h, chunk, sizeof chunk, &n, nullptr)) {
+      const int error = static_cast<int>(GetLastError());
+      CloseHandle(h);
+      bytes.clear();
+      return error;
+    }
+    if (n == 0) break;
+    if (bytes.size() + n > maxBytes) {
+      CloseHandle(h);
+      bytes.clear();
+      return kFileTooLarge;
+    }
+    bytes.append(chunk, n);
+  }
+  CloseHandle(h);
+  return 0;
+}
+
+int FileWriteWhole(std::string_view path, std::string_view bytes, bool replace) {
+  const std::string p(path);
+  HANDLE h = CreateFileA(p.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, replace ? CREATE_ALWAYS : CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return static_cast<int>(GetLastError());
+  size_t done = 0;
+  int error = 0;
+  while (done < bytes.size() && error == 0) {
+    DWORD n = 0;
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(bytes.size() - done, 1u << 20));
+    if (!WriteFile(h, bytes.data() + done, want, &n, nullptr))
+      error = static_cast<int>(GetLastError());
+    else if (n == 0)
+      error = ERROR_WRITE_FAULT;
+    else
+      done += n;
+  }
+  if (error == 0 && !FlushFileBuffers(h)) error = static_cast<int>(GetLastError());
+  CloseHandle(h);
+  if (error != 0) DeleteFileA(p.c_str());
+  return error;
+}
+
+int FileExistsError() { return ERROR_FILE_EXISTS; }
+
+std::string FileErrorText(int error) {
+  if (error == kFileTooLarge) return "file too large";
+  char text[256] = {};
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                 static_cast<DWORD>(error), 0, text, sizeof text, nullptr);
+  std::string s(text, n);
+  while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ' || s.back() == '.')) s.pop_back();
+  if (s.empty()) s = "error " + std::to_string(error);
+  return s;
 }

@@ -1,0 +1,175 @@
+#include "report/Cli.h"
+
+#include <algorithm>
+#include <cctype>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/textfile.h"
+#include "report/Page.h"
+#include "report/ResultFile.h"
+
+#ifndef VEKTON_VERSION
+#define VEKTON_VERSION "0.0.0"
+#endif
+
+namespace report {
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: vekton-report [-o OUT.html] [--csv OUT.csv] [--force] FILE.spf...\n"
+    "\n"
+    "Reads result files of the Vekton console's random-access test and writes\n"
+    "one self-contained HTML page (charts and tables, no script, nothing loaded\n"
+    "from elsewhere: it opens from a USB stick) and, when asked, a CSV table\n"
+    "with one row a run.\n"
+    "\n"
+    "  -o OUT.html     the page; without it, a single input X.spf gives X.html\n"
+    "                  beside it (with several inputs, -o or --csv is needed)\n"
+    "  --csv OUT.csv   the table, one row a run in the order given\n"
+    "  --force         write over a page or table that exists already\n"
+    "  --help          this text\n"
+    "  --version       the program's version\n"
+    "\n"
+    "Exit status: 0 every input was read (runs cut short included), 1 an input\n"
+    "could not be read or is not a result file (the page and the table still\n"
+    "hold every other run) or an output could not be written, 2 a usage error.\n";
+
+bool EndsWithNoCase(std::string_view s, std::string_view tail) {
+  if (s.size() < tail.size()) return false;
+  return std::equal(tail.begin(), tail.end(), s.end() - static_cast<std::ptrdiff_t>(tail.size()),
+                    [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
+}
+
+int Usage(std::ostream& err, const std::string& why) {
+  err << "vekton-report: " << why << " (see --help)\n";
+  return 2;
+}
+
+// A file's name for messages: its bytes, with control characters shown as
+// '?' so that no name can act on the terminal.
+std::string Shown(std::string_view name) {
+  std::string s;
+  for (char c : name) s.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
+  return s;
+}
+
+int WriteOutput(const std::string& path, const std::string& bytes, bool force, const char* what, std::ostream& out,
+                std::ostream& err) {
+  const int error = FileWriteWhole(path, bytes, force);
+  if (error == 0) {
+    out << what << " written: " << Shown(path) << "\n";
+    return 0;
+  }
+  if (error == FileExistsError())
+    err << "vekton-report: " << Shown(path) << " exists already; nothing written (--force writes over it)\n";
+  else
+    err << "vekton-report: " << Shown(path) << ": cannot write: " << FileErrorText(error) << "\n";
+  return 1;
+}
+
+}  // namespace
+
+std::string Generator() { return std::string("vekton-report ") + VEKTON_VERSION; }
+
+std::string PagePathFor(std::string_view resultFile) {
+  std::string path(resultFile);
+  if (EndsWithNoCase(path, ".spf")) path.resize(path.size() - 4);
+  return path + ".html";
+}
+
+ReadOutcome ReadRunFile(const std::string& path, Run& run) {
+  ReadOutcome o;
+  std::string bytes;
+  const int error = FileReadAll(path, bytes, kMaxResultFileBytes);
+  if (error != 0) {
+    o.message = "cannot read: " + FileErrorText(error);
+    return o;
+  }
+  ReadResult r = ReadResultFile(bytes, path);
+  if (r.status != ReadStatus::kRead) {
+    o.line = r.error.line;
+    o.message = "not a result file: " + r.error.text;
+    return o;
+  }
+  run = std::move(r.run);
+  o.read = true;
+  return o;
+}
+
+int ReportMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  std::string pagePath, csvPath;
+  bool force = false, pageGiven = false, csvGiven = false, optionsDone = false;
+  std::vector<std::string> inputs;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (optionsDone || a.empty() || a[0] != '-' || a == "-") {
+      inputs.push_back(a);
+    } else if (a == "--") {
+      optionsDone = true;
+    } else if (a == "--help" || a == "-h") {
+      out << kUsage;
+      return 0;
+    } else if (a == "--version") {
+      out << Generator() << "\n";
+      return 0;
+    } else if (a == "--force") {
+      force = true;
+    } else if (a == "-o" || a == "--csv") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) return Usage(err, a + " needs a file name");
+      bool& given = a == "-o" ? pageGiven : csvGiven;
+      if (given) return Usage(err, a + " given twice");
+      given = true;
+      (a == "-o" ? pagePath : csvPath) = args[++i];
+    } else {
+      return Usage(err, "unknown option " + Shown(a));
+    }
+  }
+  if (inputs.empty()) return Usage(err, "no result file given");
+  if (!pageGiven && !csvGiven && inputs.size() > 1)
+    return Usage(err, "several result files need -o OUT.html or --csv OUT.csv");
+  if (!pageGiven && inputs.size() == 1) {
+    pagePath = PagePathFor(inputs.front());
+    pageGiven = true;
+  }
+  // Results are only ever read: no output may land on one of them.
+  for (const std::string* o : {&pagePath, &csvPath}) {
+    if (o->empty()) continue;
+    if (EndsWithNoCase(*o, ".spf") || std::find(inputs.begin(), inputs.end(), *o) != inputs.end())
+      return Usage(err, "will not write over a result file: " + Shown(*o));
+  }
+  if (pageGiven && csvGiven && pagePath == csvPath) return Usage(err, "the page and the table need two names");
+
+  int status = 0;
+  std::vector<Run> runs;
+  for (const std::string& path : inputs) {
+    Run run;
+    const ReadOutcome o = ReadRunFile(path, run);
+    if (!o.read) {
+      err << "vekton-report: " << Shown(path);
+      if (o.line > 0) err << ":" << o.line;
+      err << ": " << o.message << "\n";
+      status = 1;
+      continue;
+    }
+    for (const Problem& p : run.problems) {
+      err << "vekton-report: " << Shown(path);
+      if (p.line > 0) err << ":" << p.line;
+      err << ": " << p.text << "\n";
+    }
+    if (!run.complete) err << "vekton-report: " << Shown(path) << ": incomplete: " << run.incompleteReason << "\n";
+    runs.push_back(std::move(run));
+  }
+  if (runs.empty()) {
+    err << "vekton-report: no result file could be read; nothing written\n";
+    return 1;
+  }
+  if (pageGiven && WriteOutput(pagePath, WritePage(runs, Generator()), force, "Page", out, err) != 0) status = 1;
+  if (csvGiven && WriteOutput(csvPath, WriteCsv(runs), force, "CSV", out, err) != 0) status = 1;
+  return status;
+}
+
+}  // namespace report

@@ -1,0 +1,39 @@
+// The command line of vekton-report, as functions: arguments in, files read
+// and written through the platform, messages to the given streams, the exit
+// status back. The console makes its page for a finished run with the same
+// calls.
+#pragma once
+#include <cstddef>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "report/ResultFile.h"
+
+namespace report {
+
+// A result file is some tens of kilobytes a day of running; anything far
+// beyond a year's worth is not one.
+constexpr size_t kMaxResultFileBytes = size_t{64} << 20;
+
+// "vekton-report" and the version, for --version and the page's footer.
+std::string Generator();
+
+// The page beside a result file: X.spf gives X.html.
+std::string PagePathFor(std::string_view resultFile);
+
+struct ReadOutcome {
+  bool read = false;
+  int line = 0;         // where the file stopped being a result file, 0 for none
+  std::string message;  // why it was not read
+};
+// Reads the result file at path (opened for reading only) into run.
+ReadOutcome ReadRunFile(const std::string& path, Run& run);
+
+// vekton-report itself: 0 every input read (runs cut short included), 1 an
+// input not read or not a result file, or an output not written, 2 a usage
+// error.
+int ReportMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+}  // namespace report

@@ -1,0 +1,23 @@
+// What the report makes of runs that were read: one self-contained HTML page
+// (inline SVG charts, inline styles, no script, no reference to anything
+// outside the page) and a CSV table, one row a run.
+#pragma once
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "report/ResultFile.h"
+
+namespace report {
+
+// The page for the runs, each in the order given. With two or more runs it
+// opens with a comparison table (ordered by start) and a trend chart of the
+// mean and maximum access time per run. `generator` names the program and
+// its version in the page's footer.
+std::string WritePage(const std::vector<Run>& runs, std::string_view generator);
+
+// One row a run, in the order given, under a header row; RFC 4180 quoting,
+// CR LF line ends, numbers as plain decimals with a point.
+std::string WriteCsv(const std::vector<Run>& runs);
+
+}  // namespace report
