@@ -20,6 +20,9 @@ Stamp Run::Start() const { return headers.empty() ? Stamp{} : headers.front().st
 Stamp Run::End() const { return {}; }
 int64_t Run::UncountedAccesses() const { return 0; }
 
+bool Summary::ReadyMeasured(Group) const { return false; }
+bool Summary::PlateReadyMeasured(Group) const { return false; }
+
 ReadResult ReadResultFile(std::string_view, std::string_view) { return {}; }
 std::string Cp437ToUtf8(std::string_view bytes) { return std::string(bytes); }
 

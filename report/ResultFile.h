@@ -79,7 +79,18 @@ struct Summary {
 
   // Every line of the summary was there, down to "Mean UnLoad Time:".
   bool complete = false;
+
+  // Whether a group's Ready (PlateReady) figures are measured times: false
+  // when its minimum line is missing or still shows the reset value
+  // (kNoMinimum); the maximum is then 0.0 and the "mean" an undivided sum,
+  // none of them a time to show or compare.
+  bool ReadyMeasured(Group g) const;
+  bool PlateReadyMeasured(Group g) const;
 };
+
+// What a group's minimum shows when nothing was counted in it: the reset
+// value of 2147483647 hundredths, printed with one decimal.
+constexpr double kNoMinimum = 21474836.5;
 
 // Something wrong with one line (or, with line 0, with the file as a whole).
 struct Problem {
