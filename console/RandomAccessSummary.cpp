@@ -5,7 +5,9 @@
 // the file cannot be created or written, the screen says so and the test
 // goes on without it. At the end the half-second histogram and the
 // "Complete Test Summary" are written, and the file is closed; a run ended
-// by a signal gets the same ending (an exit hook).
+// by a signal gets the same ending (an exit hook). Then the file is read
+// back and its report page written beside it (1234_01.spf gives
+// 1234_01.html), for the technician who takes the results away on a stick.
 #include <algorithm>
 #include <climits>
 
@@ -16,6 +18,8 @@
 #include "platform/crt.h"
 #include "platform/platform.h"
 #include "platform/textfile.h"
+#include "report/Cli.h"
+#include "report/Page.h"
 
 ShortStr ResultFileName;
 
@@ -25,6 +29,9 @@ constexpr int kBlockWidth = 55;
 
 // Why the test runs (or ran) without its file: empty while the file is fine.
 ShortStr FileTrouble;
+// The run's file was created: it gets its page when the run ends, even when
+// a write failed later (the page then shows how far the file got).
+bool ResultFileCreated = false;
 
 void FinishRunOnExit();
 
@@ -72,11 +79,40 @@ void Histogram() {
 
 void OptionLine(const char* label, const char* value) { EchoLine(PadToWidth(label, value, kBlockWidth)); }
 
+// The closed result file read back (it is only ever read from here on) and
+// its page written beside it, never over an existing file. One line on the
+// screen says where the page is or why there is none; the summary above it
+// stays as it is.
+void WriteRunPage() {
+  if (!ResultFileCreated) return;
+  ResultFileCreated = false;
+  const std::string spf = ResultFileName.str();
+  const std::string page = report::PagePathFor(spf);
+  report::Run run;
+  const report::ReadOutcome read = report::ReadRunFile(spf, run);
+  ShortStr line;
+  if (!read.read) {
+    line = ShortStr("Report page not written: ") + ResultFileName + " " + read.message;
+  } else {
+    const int error = FileWriteWhole(page, report::WritePage({run}, "vekton " VEKTON_VERSION), false);
+    if (error == 0)
+      line = ShortStr("Report page: ") + page;
+    else if (error == FileExistsError())
+      line = ShortStr("Report page ") + page + " exists already and was left as it is";
+    else
+      line = ShortStr("Report page ") + page + " cannot be written (error " + NumStr(error) + ")";
+  }
+  if (WhereX() != 1) NewLine();
+  WriteText(line);
+  NewLine();
+}
+
 }  // namespace
 
 void OpenResultFile() {
   ResultFileError = 0;
   FileTrouble.Clear();
+  ResultFileCreated = false;
   ShortStr base;
   UniqueResultName(static_cast<uint16_t>(SerialNumber), base, ".spf");
   ResultFileName = base.empty() ? ShortStr() : base + ".spf";
@@ -85,6 +121,7 @@ void OpenResultFile() {
     FileTrouble = ShortStr("No free result file name for serial number ") + NumStr(static_cast<uint16_t>(SerialNumber));
   } else {
     const int error = TextFileCreateNew(ResultFile, ResultFileName.view());
+    ResultFileCreated = error == 0;
     if (error != 0)
       FileTrouble = ShortStr("Result file ") + ResultFileName + " cannot be created (error " + NumStr(error) + ")";
   }
@@ -188,6 +225,7 @@ void WriteSummary() {
     WriteText(FileTrouble);
     NewLine();
   }
+  WriteRunPage();
 }
 
 // A signal (Ctrl-C, the terminal window closed, the machine shutting down)

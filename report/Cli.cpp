@@ -11,10 +11,6 @@
 #include "report/Page.h"
 #include "report/ResultFile.h"
 
-#ifndef VEKTON_VERSION
-#define VEKTON_VERSION "0.0.0"
-#endif
-
 namespace report {
 
 namespace {

@@ -233,3 +233,55 @@ TEST_F(RandomTest, ADiskThatFillsUpDuringTheRunKeepsTheLinesWrittenSoFar) {
   EXPECT_TRUE(Contains(AllScreens(), "\nResult file 1234_00.spf: write error 28, later lines are lost\n"));
   EXPECT_FALSE(ResultFile.IsOpen());
 }
+
+TEST_F(RandomTest, TheRunsPageLandsBesideItsFileAndNothingIsWrittenOver) {
+  EscAtAccess(4);
+  Keys({"Y", "0\r", "N"});
+  ASSERT_TRUE(Run());
+  const auto file = vt::FileLines("1234_00.spf");
+  ASSERT_FALSE(file.empty());
+  EXPECT_TRUE(StartsWith(file.back(), "Mean UnLoad Time:")) << file.back();
+  ASSERT_TRUE(vt::FileExists("1234_00.html"));
+  std::string page;
+  for (const std::string& line : vt::FileLines("1234_00.html")) page += line + "\n";
+  EXPECT_TRUE(Contains(page, "<svg")) << page.substr(0, 400);
+  EXPECT_TRUE(Contains(page, "1234"));
+  // One line under the summary says where the page is.
+  EXPECT_TRUE(Contains(AllScreens(), "Mean UnLoad Time:")) << AllScreens();
+  EXPECT_TRUE(Contains(AllScreens(), "\nReport page: 1234_00.html")) << AllScreens();
+
+  // A page of the next run's name that is there already stays as it is.
+  Fresh();
+  vt::PutFile("1234_00.spf", "an earlier test\n");
+  vt::PutFile("1234_01.html", "an earlier page\n");
+  EscAtAccess(3);
+  Keys({"Y", "0\r", "N"});
+  ASSERT_TRUE(Run());
+  EXPECT_TRUE(StartsWith(vt::FileLines("1234_01.spf").back(), "Mean UnLoad Time:"));
+  EXPECT_EQ(vt::FileLines("1234_01.html"), std::vector<std::string>{"an earlier page"});
+  EXPECT_TRUE(Contains(AllScreens(), "\nReport page 1234_01.html exists already and was left as it is"))
+      << AllScreens();
+}
+
+TEST_F(RandomTest, APageThatCannotBeWrittenIsOneLineAndNoFileMeansNoPage) {
+  // The disk fills up in the middle of the run: the file keeps what it got,
+  // the page cannot be written, and the screen says so.
+  int seen = 0;
+  onLine = [&seen](const std::string& line) {
+    if (!IsAccessRelay(line)) return;
+    if (++seen == 25) vt::SetReadOnly(true);
+    if (seen == 30) vt::PushKeys("\x1b");
+  };
+  Keys({"Y", "5\r", "N"});
+  ASSERT_TRUE(Run());
+  EXPECT_FALSE(vt::FileExists("1234_00.html"));
+  EXPECT_TRUE(Contains(AllScreens(), "\nReport page 1234_00.html cannot be written (error 13)")) << AllScreens();
+
+  // Without a result file there is no page, and no line about one.
+  Fresh();
+  vt::SetReadOnly(true);
+  EscAtAccess(3);
+  Keys({"Y", "0\r", "N", " "});
+  ASSERT_TRUE(Run());
+  EXPECT_FALSE(Contains(AllScreens(), "Report page"));
+}

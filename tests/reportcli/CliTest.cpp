@@ -1,0 +1,214 @@
+// vekton-report's command line on the virtual platform (files in memory):
+// what it writes where, what it refuses, and its exit status.
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/virtual/virtual.h"
+#include "report/Cli.h"
+
+namespace {
+
+// A short complete result file as the console writes it.
+const char* kRun =
+    "_______________________________________________________\n"
+    "Quendal AG                                     08-12-26\n"
+    "Default User                                   10:00:02\n"
+    "\n"
+    "        Vekton System Test * V 3.02v, 10.12.07\n"
+    "                  System Data Summary\n"
+    "\n"
+    "SNr. # 1234                             Firmware 7.1.20\n"
+    "\n"
+    "\n"
+    "_______________________________________________________\n"
+    "Quendal AG                                     08-12-26\n"
+    "Default User                                   10:00:02\n"
+    "\n"
+    "        Vekton System Test * V 3.02v, 10.12.07\n"
+    "          Climate Logging Data (Interal = 60s\n"
+    "\n"
+    "SNr. # 1234                             Firmware 7.1.20\n"
+    "\n"
+    "Temp  Hmd   CO2   Opt\n"
+    " 35.6 84.0  3.9 21.0\n"
+    " 32.0 73.3  2.8 21.0\n"
+    " 29.2 64.9  2.0 21.0\n"
+    "\n"
+    "_______________________________________________________\n"
+    "Quendal AG                                     08-12-26\n"
+    "Default User                                   10:30:02\n"
+    "\n"
+    "        Vekton System Test * V 3.02v, 10.12.07\n"
+    "               Handling Times Statistics\n"
+    "\n"
+    "SNr. # 1234                             Firmware 7.1.20\n"
+    "\n"
+    "Time      Ready             PlateReady\n"
+    "[s]   Mean Min. Max.      Mean Min. Max.\n"
+    "  0.5    1    0    1         1    0    1\n"
+    "  1.0    0    0    0         0    0    0\n"
+    "  1.5    0    0    0        40   40    0\n"
+    "\n"
+    "_______________________________________________________\n"
+    "Quendal AG                                     08-12-26\n"
+    "Default User                                   10:30:02\n"
+    "\n"
+    "        Vekton System Test * V 3.02v, 10.12.07\n"
+    "                 Complete Test Summary\n"
+    "\n"
+    "SNr. # 1234                             Firmware 7.1.20\n"
+    "\n"
+    "Access:                            Including Gate Cycle\n"
+    "Cassettes:             One-Plate Non-Inverted Test Mode\n"
+    "PlateTrace:                                     Actived\n"
+    "Addressing:                     Cassettes Look-Up Table\n"
+    "Cassette Levels:                           Single Level\n"
+    "\n"
+    "Access Procedure:       Fast\n"
+    "\n"
+    "Total Accesses:          171\n"
+    "Access Interval [Sec]:     2\n"
+    "Car. Pos. Errs             0\n"
+    "\n"
+    "Min. Access Time:        5.0  PR  1.9\n"
+    "Max. Access Time:        7.3  PR  5.8\n"
+    "Mean Access Time:        5.9  PR  3.5\n"
+    "\n"
+    "Min. Load Time:          5.1  PR  1.9\n"
+    "Max. Load Time:          6.4  PR  2.8\n"
+    "Mean Load Time:          5.5  PR  2.3\n"
+    "\n"
+    "Min. UnLoad Time:        5.0  PR  3.6\n"
+    "Max. UnLoad Time:        7.3  PR  5.8\n"
+    "Mean UnLoad Time:        6.2  PR  4.8\n"    ;
+
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+Outcome Report(const std::vector<std::string>& args) {
+  std::ostringstream out, err;
+  const int status = report::ReportMain(args, out, err);
+  return {status, out.str(), err.str()};
+}
+
+std::string FileText(const std::string& path) {
+  std::string s;
+  for (const std::string& line : vt::FileLines(path)) s += line + "\n";
+  return s;
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+class ReportCli : public ::testing::Test {
+ protected:
+  void SetUp() override { vt::Reset(); }
+};
+
+}  // namespace
+
+TEST_F(ReportCli, HelpVersionAndUsageErrors) {
+  Outcome o = Report({"--help"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_TRUE(Has(o.out, "Usage: vekton-report [-o OUT.html] [--csv OUT.csv]")) << o.out;
+  EXPECT_TRUE(o.err.empty());
+
+  o = Report({"--version"});
+  EXPECT_EQ(o.status, 0);
+  EXPECT_EQ(o.out, std::string("vekton-report ") + VEKTON_VERSION + "\n");
+
+  const std::vector<std::vector<std::string>> wrong = {
+      {},                                    // nothing to read
+      {"--bogus", "a.spf"},                  // an unknown option
+      {"a.spf", "-o"},                       // -o without its name
+      {"--csv", "a.csv", "--csv", "b.csv", "a.spf"},
+      {"a.spf", "b.spf"},                    // several runs and nowhere to put them
+      {"-o", "b.spf", "a.spf"},              // never over a result file
+      {"--force", "--csv", "a.spf", "a.spf"},
+      {"-o", "x.html", "--csv", "x.html", "a.spf"},
+  };
+  vt::PutFile("a.spf", kRun);
+  vt::PutFile("b.spf", kRun);
+  for (const auto& args : wrong) {
+    o = Report(args);
+    EXPECT_EQ(o.status, 2) << ::testing::PrintToString(args);
+    EXPECT_TRUE(Has(o.err, "(see --help)")) << o.err;
+    EXPECT_TRUE(o.out.empty());
+  }
+  // Nothing was written by any of them, and the results are as they were.
+  EXPECT_FALSE(vt::FileExists("a.html"));
+  EXPECT_FALSE(vt::FileExists("x.html"));
+  EXPECT_EQ(FileText("b.spf"), kRun);
+}
+
+TEST_F(ReportCli, OneRunGivesItsPageBesideItNeverOverAnExistingFileUnlessForced) {
+  vt::PutFile("1234_01.spf", kRun);
+  Outcome o = Report({"1234_01.spf"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "Page written: 1234_01.html\n");
+  EXPECT_TRUE(o.err.empty()) << o.err;
+  ASSERT_TRUE(vt::FileExists("1234_01.html"));
+  EXPECT_TRUE(Has(FileText("1234_01.html"), "<svg"));
+
+  // The page is there now: a second call leaves it alone, and says so.
+  vt::PutFile("1234_01.html", "kept\n");
+  o = Report({"1234_01.spf"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(Has(o.err, "1234_01.html exists already")) << o.err;
+  EXPECT_EQ(FileText("1234_01.html"), "kept\n");
+  o = Report({"--force", "1234_01.spf"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(Has(FileText("1234_01.html"), "<svg"));
+  EXPECT_EQ(FileText("1234_01.spf"), kRun);
+
+  // A name without the extension gets .html added.
+  vt::PutFile("night", kRun);
+  EXPECT_EQ(Report({"night"}).status, 0);
+  EXPECT_TRUE(vt::FileExists("night.html"));
+}
+
+TEST_F(ReportCli, BadInputsAreNamedAndTheOtherRunsStillMakeThePageAndTheTable) {
+  vt::PutFile("a.spf", kRun);
+  vt::PutFile("notes.txt", "shopping list\nmilk\n");
+  std::string cut(kRun);
+  cut.resize(cut.find("Total Accesses:"));
+  vt::PutFile("cut.spf", cut);
+
+  Outcome o = Report({"-o", "all.html", "--csv", "all.csv", "a.spf", "missing.spf", "notes.txt", "cut.spf"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(Has(o.err, "vekton-report: missing.spf: cannot read: ")) << o.err;
+  EXPECT_TRUE(Has(o.err, "vekton-report: notes.txt:1: not a result file")) << o.err;
+  EXPECT_TRUE(Has(o.err, "vekton-report: cut.spf: incomplete: ")) << o.err;
+  EXPECT_TRUE(Has(o.out, "Page written: all.html\n")) << o.out;
+  EXPECT_TRUE(Has(o.out, "CSV written: all.csv\n")) << o.out;
+  // The two runs that could be read, in the order given.
+  const auto csv = vt::FileLines("all.csv");
+  ASSERT_EQ(csv.size(), 3u);
+  EXPECT_EQ(csv[0].rfind("file,serial,date,time,firmware,operator,complete,", 0) == 0 ||
+                csv[0].rfind("\xEF\xBB\xBF" "file,serial,date,time,firmware,operator,complete,", 0) == 0,
+            true)
+      << csv[0];
+  EXPECT_EQ(csv[1].rfind("a.spf,1234,2026-12-08,10:00:02,7.1.20,Default User,yes,171,0,", 0), 0u) << csv[1];
+  EXPECT_EQ(csv[2].rfind("cut.spf,1234,2026-12-08,10:00:02,7.1.20,Default User,no,", 0), 0u) << csv[2];
+
+  // Only incomplete runs: every input was read, so the status is 0.
+  o = Report({"--csv", "cut.csv", "cut.spf"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_TRUE(vt::FileExists("cut.html"));
+
+  // Nothing readable: nothing is written.
+  o = Report({"-o", "none.html", "notes.txt", "missing.spf"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(Has(o.err, "nothing written")) << o.err;
+  EXPECT_FALSE(vt::FileExists("none.html"));
+
+  // An output that cannot be written is an error as well.
+  vt::SetReadOnly(true);
+  o = Report({"-o", "ro.html", "a.spf"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(Has(o.err, "ro.html: cannot write: ")) << o.err;
+}
