@@ -3,7 +3,8 @@
 # against vekton-sim at ten times the store's speed. Menu choice 7, the
 # standard test with a 1 s interval, a few accesses, Esc and Q: the summary
 # is on the screen, the result file is on disk in the working directory,
-# complete and closed; any key gives the menu back and 0 exits with 0.
+# complete and closed, its report page beside it; any key gives the menu
+# back and 0 exits with 0.
 # Usage: random_access.sh <build dir>
 set -u
 
@@ -65,6 +66,8 @@ grep -qF 'Access:                            Including Gate Cycle' <<<"$summary"
 
 # The file is complete and closed while the summary waits for its key.
 holds_result && fail "the result file is still open after the summary"
+wait_until 10 screen_has "Report page: 1234_00.html" || fail "the summary does not name the report page"
+grep -q '<svg' "$WORK/1234_00.html" || fail "the page holds no chart"
 [[ $(head -n 1 "$RESULT") == "_______________________________________________________" ]] \
   || fail "the file does not start with the report header"
 grep -qF 'System Data Summary' "$RESULT" || fail "no 'System Data Summary' section"
@@ -93,6 +96,7 @@ keys 0
 key Enter
 wait_until 10 test -s "$TMP/exit" || fail "vekton did not exit after choice 0"
 [[ $(cat "$TMP/exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/exit")"
-[[ $(ls "$WORK") == "1234_00.spf" ]] || fail "unexpected files in the working directory: $(ls "$WORK")"
+[[ $(ls "$WORK" | tr '\n' ' ') == "1234_00.html 1234_00.spf " ]] \
+  || fail "not the result file and its page alone in the working directory: $(ls "$WORK")"
 
 echo "PASS: random_access ($total accesses counted, $finished performed, mean $mean s)"
