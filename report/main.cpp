@@ -7,6 +7,12 @@
 
 #include "report/Cli.h"
 
+#ifdef __MINGW32__
+// Windows hands a program its arguments as typed: "1234_*.spf" stays a
+// pattern unless the C runtime expands it, as a POSIX shell would.
+extern "C" int _dowildcard = -1;
+#endif
+
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   return report::ReportMain(args, std::cout, std::cerr);

@@ -3,7 +3,8 @@
 # from Debian when missing, cross-builds vekton.exe and the unit tests into
 # build-win, runs every unit test executable under Wine in a fresh Wine
 # prefix, then the end-to-end tests (vekton.exe in tmux against vekton-sim,
-# compared with the Linux build) and the exchange benchmark.
+# compared with the Linux build; vekton-report.exe against the Linux
+# vekton-report) and the exchange benchmark.
 # Logs go to build-win/test-logs; a failing step shows its log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -29,7 +30,7 @@ fi
 # --- builds ---------------------------------------------------------------------------
 # The Linux console and simulator for the end-to-end comparison.
 cmake -S . -B build -G Ninja >/dev/null
-cmake --build build --target vekton vekton-sim
+cmake --build build --target vekton vekton-sim vekton-report make_result_files
 # Release: what the store PCs get, and a third quicker to build than with
 # debug information.
 cmake -S . -B build-win -G Ninja --no-warn-unused-cli -DCMAKE_BUILD_TYPE=Release \
@@ -40,13 +41,15 @@ LOGS=$ROOT/build-win/test-logs
 rm -rf "$LOGS"
 mkdir -p "$LOGS"
 
-dlls=$(x86_64-w64-mingw32-objdump -p build-win/vekton.exe | awk '/DLL Name:/ { print $3 }' | sort -u | tr '\n' ' ')
-echo "vekton.exe imports: $dlls"
-for dll in $dlls; do
-  case "${dll^^}" in
-    KERNEL32.DLL | MSVCRT.DLL | WINMM.DLL | USER32.DLL | ADVAPI32.DLL | NTDLL.DLL) ;;
-    *) echo "FAIL: vekton.exe needs $dll, which Windows does not bring" >&2; exit 1 ;;
-  esac
+for exe in vekton vekton-report; do
+  dlls=$(x86_64-w64-mingw32-objdump -p "build-win/$exe.exe" | awk '/DLL Name:/ { print $3 }' | sort -u | tr '\n' ' ')
+  echo "$exe.exe imports: $dlls"
+  for dll in $dlls; do
+    case "${dll^^}" in
+      KERNEL32.DLL | MSVCRT.DLL | WINMM.DLL | USER32.DLL | ADVAPI32.DLL | NTDLL.DLL) ;;
+      *) echo "FAIL: $exe.exe needs $dll, which Windows does not bring" >&2; exit 1 ;;
+    esac
+  done
 done
 
 # --- a fresh Wine prefix for this run ----------------------------------------------------
