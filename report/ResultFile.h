@@ -83,9 +83,16 @@ struct Summary {
   // Whether a group's Ready (PlateReady) figures are measured times: false
   // when its minimum line is missing or still shows the reset value
   // (kNoMinimum); the maximum is then 0.0 and the "mean" an undivided sum,
-  // none of them a time to show or compare.
+  // none of them a time to show or compare. PlateReady also counts as not
+  // measured when its minimum is 0.0: a run without PlateReady timing adds
+  // 0.0 for every access, and a measured time is never below 0.1 s.
   bool ReadyMeasured(Group g) const;
   bool PlateReadyMeasured(Group g) const;
+  // Whether the group's mean line holds means: its times are measured and,
+  // for all accesses, the total to divide by is above 0 (the console prints
+  // the undivided sums when its count is 0, which a 16-bit count that ran
+  // over 65535 can also be). Applies to the Ready and the PlateReady mean.
+  bool MeanMeasured(Group g) const;
 };
 
 // What a group's minimum shows when nothing was counted in it: the reset
@@ -122,8 +129,10 @@ struct Run {
   const std::string& Firmware() const;
   const std::string& OperatorName() const;  // code page 437 bytes
   Stamp Start() const;
-  // The time of the last header (written when the run ended), when the file
-  // got that far; not valid otherwise.
+  // The time the run ended: that of the summary's header, or of the
+  // statistics' header (written just before it) when the file ends in
+  // between or the summary's header has no readable time; not valid when
+  // the file has neither (the climate header is written at the start).
   Stamp End() const;
   // Accesses the histogram holds beyond the counted ones (Ready times
   // outside 0.1 s .. 100 s, or cut by a quit): the Ready-all counts of the
