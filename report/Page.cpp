@@ -1,7 +1,400 @@
-// Placeholder: the page and the CSV are being written.
+// The report page: what a technician reads after an overnight run or to
+// compare a store with last month. The verdict comes first (complete? errors?
+// anything not counted or not readable?), then the run's facts, its summary
+// as tables and its charts. With several runs a comparison table and a trend
+// of the access times open the page.
+//
+// Everything is in the one file: styles in the head, charts as inline SVG,
+// no script, no reference to anything outside the page, so it opens from a
+// USB stick on a PC without a network. Every text that comes from a result
+// file or a file name goes through Html().
 #include "report/Page.h"
 
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "report/PageParts.h"
+
 namespace report {
-std::string WritePage(const std::vector<Run>&, std::string_view) { return "<!DOCTYPE html>\n"; }
-std::string WriteCsv(const std::vector<Run>&) { return "file\r\n"; }
+
+using namespace page;
+
+namespace {
+
+constexpr const char* kDash = "\xE2\x80\x93";  // en dash: no figure
+// Problems listed one by one; a file with more is broken throughout and the
+// first ones tell why.
+constexpr size_t kProblemsListed = 20;
+
+constexpr const char* kStyle = R"(
+:root{--ok:#2e7d32;--bad:#c62828;--warn:#a85d00;--accent:#1f5fa8}
+*{box-sizing:border-box}
+body{margin:0;font:15px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,"Helvetica Neue",Arial,sans-serif;color:#1d1d1d;background:#fff}
+main{max-width:1000px;margin:0 auto;padding:12px 18px}
+h1{font-size:1.6em;margin:.3em 0 .1em}
+h2{font-size:1.3em;margin:1.8em 0 .5em;padding-top:.5em;border-top:3px solid var(--accent)}
+h3{font-size:1.05em;margin:1.4em 0 .3em}
+.sub{color:#555;margin:0 0 .8em}
+.verdict{border-left:6px solid;border-radius:4px;padding:.45em .9em;margin:.6em 0 1em}
+.verdict.ok{border-color:var(--ok);background:#ebf5ec}
+.verdict.warn{border-color:var(--warn);background:#fff3df}
+.verdict.bad{border-color:var(--bad);background:#fdeceb}
+.verdict ul{margin:0;padding:0;list-style:none}
+.verdict li{margin:.2em 0}
+.verdict ol{margin:.2em 0 .2em 1.2em;padding:0;font-size:.92em}
+.badge{display:inline-block;min-width:5.5em;margin-right:.5em;padding:0 .45em;border-radius:3px;color:#fff;font-weight:600;font-size:.9em;text-align:center}
+.badge.ok{background:var(--ok)}.badge.warn{background:var(--warn)}.badge.bad{background:var(--bad)}
+dl.facts{display:grid;grid-template-columns:repeat(auto-fill,minmax(190px,1fr));gap:.4em 1.4em;margin:.4em 0 1em}
+dl.facts dt{color:#555;font-size:.85em}
+dl.facts dd{margin:0;font-weight:600;overflow-wrap:anywhere}
+.cols{display:grid;grid-template-columns:repeat(auto-fit,minmax(320px,1fr));gap:0 2.5em;align-items:start}
+.scroll{overflow-x:auto}
+table{border-collapse:collapse;font-variant-numeric:tabular-nums;margin:.3em 0}
+th,td{padding:.22em .6em;border-bottom:1px solid #e2e2e2;text-align:left;vertical-align:top}
+thead th{border-bottom:2px solid #8a8a8a;font-size:.88em;color:#333;white-space:nowrap}
+th.n,td.n{text-align:right}
+tbody th{font-weight:600}
+td.ok{color:var(--ok)}td.bad{color:var(--bad);font-weight:600}td.warn{color:var(--warn)}
+table.cmp td,table.cmp th{white-space:nowrap}
+table.cmp tbody tr:nth-child(even){background:#f6f8fb}
+figure{margin:.6em 0 1.2em}
+figcaption{color:#555;font-size:.88em;margin-top:.2em}
+.nodata{color:#555;font-style:italic}
+svg.chart{display:block;width:100%;height:auto;max-width:960px;font:12px system-ui,-apple-system,"Segoe UI",Arial,sans-serif;fill:#333}
+svg .grid{stroke:#e4e4e4;fill:none}
+svg .axis{stroke:#777;fill:none}
+svg .line{fill:none;stroke-width:1.6;stroke-linejoin:round;stroke-linecap:round}
+svg .note{fill:#555}
+svg .ptitle{font-weight:600}
+a{color:var(--accent)}
+footer{color:#777;font-size:.85em;margin:2.5em 0 1em;padding-top:.5em;border-top:1px solid #ddd}
+@media (max-width:600px){body{font-size:14px}main{padding:8px}th,td{padding:.2em .35em}}
+@media print{body{font-size:10pt}main{max-width:none;padding:0}
+section+section{break-before:page}h2{border-top-width:2px}
+figure,table,.verdict,dl.facts{break-inside:avoid}a{color:inherit;text-decoration:none}
+*{-webkit-print-color-adjust:exact;print-color-adjust:exact}}
+)";
+
+std::string Plural(int64_t n, const char* one, const char* many) { return Integer(n) + " " + (n == 1 ? one : many); }
+
+std::string TimeCell(bool measured, double v) {
+  if (!measured) return std::string("<td class=\"n\" title=\"no measured time\">") + kDash + "</td>";
+  return "<td class=\"n\">" + Fixed(v, 1) + "</td>";
+}
+
+std::string CountCell(int64_t v) { return "<td class=\"n\">" + (v >= 0 ? Integer(v) : kDash) + "</td>"; }
+
+std::string FileTextOrDash(std::string_view cp437) {
+  return cp437.empty() ? std::string(kDash) : HtmlFromFile(cp437);
+}
+
+std::string StampText(const Stamp& s) { return s.valid ? s.Date() + " " + s.Time() : std::string(); }
+
+std::string SerialText(const Run& run) { return run.Serial() >= 0 ? Integer(run.Serial()) : std::string(kDash); }
+
+// Whether the file got as far as any of the summary.
+bool HasSummary(const Summary& s) {
+  if (s.complete || !s.access.empty() || !s.procedure.empty() || s.totalAccesses >= 0 || s.intervalSeconds >= 0 ||
+      s.carPosErrors >= 0)
+    return true;
+  for (int g = 0; g < 3; ++g)
+    if (s.minimum[g].present || s.maximum[g].present || s.mean[g].present) return true;
+  return false;
+}
+
+// The run's length as the page shows it: from first to last header, or, for
+// a run cut short, at least as long as its climate lines go.
+std::string LengthText(const Run& run) {
+  const int64_t s = RunSeconds(run);
+  if (s >= 0) return Duration(s);
+  if (!run.climate.empty())
+    return "at least " + Duration(static_cast<int64_t>(run.climate.size()) * 60) + " (climate lines)";
+  return kDash;
+}
+
+// --- the verdict ---------------------------------------------------------------------
+
+void Verdict(std::string& out, const Run& run) {
+  const int64_t errors = run.summary.carPosErrors;
+  const int64_t uncounted = run.UncountedAccesses();
+  const bool bad = !run.complete || errors > 0;
+  const bool warn = uncounted > 0 || !run.problems.empty();
+  out += std::string("<div class=\"verdict ") + (bad ? "bad" : warn ? "warn" : "ok") + "\"><ul>";
+  if (run.complete) {
+    out += "<li><span class=\"badge ok\">Complete</span>The run ended with its test summary";
+    out += errors == 0 ? " and no carousel position errors.</li>" : ".</li>";
+  } else {
+    out += "<li><span class=\"badge bad\">Incomplete</span>" + Html(run.incompleteReason);
+    out += HasSummary(run.summary) ? ". The summary is cut short." : ". The file holds no test summary.";
+    out += "</li>";
+  }
+  if (errors > 0)
+    out += "<li><span class=\"badge bad\">Errors</span>" +
+           Plural(errors, "carousel position error", "carousel position errors") + ".</li>";
+  if (uncounted > 0)
+    out += "<li><span class=\"badge warn\">Not counted</span>At least " +
+           Plural(uncounted, "access is", "accesses are") +
+           " in the histogram but not in the total: a Ready time outside 0.1 s to 100 s, or an access cut "
+           "short when the run was stopped.</li>";
+  if (!run.problems.empty()) {
+    const bool allLines =
+        std::all_of(run.problems.begin(), run.problems.end(), [](const Problem& p) { return p.line > 0; });
+    const int64_t n = static_cast<int64_t>(run.problems.size());
+    out += "<li><span class=\"badge warn\">Damaged</span>" +
+           (allLines ? Plural(n, "line", "lines") : Plural(n, "problem", "problems")) +
+           " in the file, left out of the figures:<ol>";
+    for (size_t i = 0; i < run.problems.size() && i < kProblemsListed; ++i) {
+      const Problem& p = run.problems[i];
+      out += "<li>";
+      if (p.line > 0) out += "line " + Integer(p.line) + ": ";
+      out += Html(p.text) + "</li>";
+    }
+    out += "</ol>";
+    if (run.problems.size() > kProblemsListed)
+      out += "and " + Integer(static_cast<int64_t>(run.problems.size() - kProblemsListed)) + " more.";
+    out += "</li>";
+  }
+  out += "</ul></div>";
+}
+
+// --- one run ---------------------------------------------------------------------------
+
+void Facts(std::string& out, const Run& run) {
+  const auto fact = [&](const char* name, const std::string& escaped) {
+    out += "<div><dt>";
+    out += name;
+    out += "</dt><dd>" + (escaped.empty() ? std::string(kDash) : escaped) + "</dd></div>";
+  };
+  out += "<dl class=\"facts\">";
+  fact("Serial number", SerialText(run));
+  fact("Firmware", HtmlFromFile(run.Firmware()));
+  fact("Operator", HtmlFromFile(run.OperatorName()));
+  fact("Start", Html(StampText(run.Start())));
+  fact("End", Html(StampText(run.End())));
+  fact("Length", LengthText(run));
+  fact("Climate lines", Integer(static_cast<int64_t>(run.climate.size())));
+  fact("File", Html(run.file));
+  out += "</dl>";
+}
+
+void SummaryTables(std::string& out, const Run& run) {
+  const Summary& s = run.summary;
+  out += "<h3>Test summary</h3>";
+  if (!HasSummary(s)) {
+    out += "<p class=\"nodata\">No test summary: the file ends before it.</p>";
+    return;
+  }
+  out += "<div class=\"cols\"><div class=\"scroll\"><table><tbody>";
+  const auto row = [&](const char* name, const std::string& escaped, bool number) {
+    out += "<tr><th>";
+    out += name;
+    out += number ? "</th><td class=\"n\">" : "</th><td>";
+    out += escaped + "</td></tr>";
+  };
+  const auto count = [](int64_t v) { return v >= 0 ? Integer(v) : std::string(kDash); };
+  row("Access", FileTextOrDash(s.access), false);
+  row("Cassettes", FileTextOrDash(s.cassettes), false);
+  row("PlateTrace", FileTextOrDash(s.plateTrace), false);
+  row("Addressing", FileTextOrDash(s.addressing), false);
+  row("Cassette levels", FileTextOrDash(s.cassetteLevels), false);
+  row("Access procedure", FileTextOrDash(s.procedure), false);
+  out += "</tbody></table></div><div class=\"scroll\"><table><tbody>";
+  row("Total accesses", count(s.totalAccesses), true);
+  row("Access interval [s]", count(s.intervalSeconds), true);
+  row("Carousel position errors", count(s.carPosErrors), true);
+  out += "</tbody></table></div></div>";
+
+  out += "<div class=\"scroll\"><table><thead><tr><th rowspan=\"2\">Times [s]</th>"
+         "<th class=\"n\" colspan=\"3\">Ready</th><th class=\"n\" colspan=\"3\">PlateReady</th></tr><tr>"
+         "<th class=\"n\">Min.</th><th class=\"n\">Max.</th><th class=\"n\">Mean</th>"
+         "<th class=\"n\">Min.</th><th class=\"n\">Max.</th><th class=\"n\">Mean</th></tr></thead><tbody>";
+  static const char* const kGroups[3] = {"Access (all)", "Load", "Unload"};
+  bool dash = false;
+  for (int g = 0; g < 3; ++g) {
+    out += std::string("<tr><th>") + kGroups[g] + "</th>";
+    for (int plate = 0; plate < 2; ++plate) {
+      for (Stat st : {kMin, kMax, kMean}) {
+        double v = 0;
+        const bool ok = plate ? PlateReadyTime(s, st, Group(g), v) : ReadyTime(s, st, Group(g), v);
+        dash = dash || !ok;
+        out += TimeCell(ok, v);
+      }
+    }
+    out += "</tr>";
+  }
+  out += "</tbody></table></div>";
+  if (dash)
+    out += std::string("<p class=\"sub\">") + kDash +
+           " no measured time: the group counted no access (the file then shows reset values), or the line is "
+           "missing.</p>";
+}
+
+void Charts(std::string& out, const Run& run) {
+  out += "<h3>Handling times</h3>";
+  const std::string histogram = HistogramChart(run);
+  if (histogram.empty()) {
+    out += "<p class=\"nodata\">No histogram in the file: the run ended before it was written, or made no "
+           "access.</p>";
+  } else {
+    out += "<figure>" + histogram +
+           "<figcaption>Accesses by the time from the access command to PlateReady and to Ready, in half-second "
+           "bins (all accesses, loads and unloads together).</figcaption></figure>";
+  }
+  out += "<h3>Climate</h3>";
+  const std::string climate = ClimateChart(run);
+  if (climate.empty()) {
+    out += "<p class=\"nodata\">No climate readings in the file: one is written a minute while the run goes "
+           "on.</p>";
+  } else {
+    out += "<figure>" + climate + "<figcaption>" + Plural(static_cast<int64_t>(run.climate.size()), "reading", "readings") +
+           ", one a minute.</figcaption></figure>";
+  }
+}
+
+std::string RunHeading(const Run& run) {
+  std::string h = "SNr. " + SerialText(run);
+  const Stamp s = run.Start();
+  if (s.valid) h += ", " + Html(StampText(s));
+  return h;
+}
+
+void RunSection(std::string& out, const Run& run, size_t number, bool several) {
+  out += "<section id=\"run-" + Integer(static_cast<int64_t>(number)) + "\"><h2>";
+  if (several) out += "Run " + Integer(static_cast<int64_t>(number)) + ": ";
+  out += RunHeading(run) + "</h2>";
+  Verdict(out, run);
+  Facts(out, run);
+  SummaryTables(out, run);
+  Charts(out, run);
+  out += "</section>";
+}
+
+// --- several runs -------------------------------------------------------------------------
+
+void Comparison(std::string& out, const std::vector<Run>& runs) {
+  const std::vector<size_t> order = ComparisonOrder(runs);
+  out += "<section id=\"comparison\"><h2>Comparison of " + Integer(static_cast<int64_t>(runs.size())) +
+         " runs</h2><div class=\"scroll\"><table class=\"cmp\"><thead><tr>"
+         "<th class=\"n\">Run</th><th>Start</th><th class=\"n\">SNr.</th><th>Operator</th><th>Length</th>"
+         "<th>Verdict</th><th class=\"n\">Accesses</th><th class=\"n\">Car. pos. errors</th>"
+         "<th class=\"n\">Mean access [s]</th><th class=\"n\">Max. access [s]</th><th class=\"n\">Mean load [s]</th>"
+         "<th class=\"n\">Mean unload [s]</th><th>File</th></tr></thead><tbody>";
+  for (size_t i : order) {
+    const Run& run = runs[i];
+    const std::string n = Integer(static_cast<int64_t>(i + 1));
+    out += "<tr><td class=\"n\"><a href=\"#run-" + n + "\">" + n + "</a></td>";
+    const Stamp s = run.Start();
+    out += "<td>" + (s.valid ? Html(s.Date() + " " + s.Time().substr(0, 5)) : std::string(kDash)) + "</td>";
+    out += "<td class=\"n\">" + SerialText(run) + "</td>";
+    out += "<td>" + FileTextOrDash(run.OperatorName()) + "</td>";
+    out += "<td>" + LengthText(run) + "</td>";
+    // The marks in a word or two each, worst first.
+    std::string marks = run.complete ? "complete" : "incomplete";
+    const int64_t uncounted = run.UncountedAccesses();
+    if (run.summary.carPosErrors > 0) marks += ", " + Integer(run.summary.carPosErrors) + " errors";
+    if (uncounted > 0) marks += ", \xE2\x89\xA5" + Integer(uncounted) + " not counted";
+    if (!run.problems.empty()) marks += ", " + Integer(static_cast<int64_t>(run.problems.size())) + " damaged";
+    const char* cls = !run.complete || run.summary.carPosErrors > 0 ? "bad"
+                      : uncounted > 0 || !run.problems.empty()      ? "warn"
+                                                                    : "ok";
+    out += std::string("<td class=\"") + cls + "\">" + marks + "</td>";
+    out += CountCell(run.summary.totalAccesses);
+    out += CountCell(run.summary.carPosErrors);
+    double v = 0;
+    bool ok = ReadyTime(run.summary, kMean, kAll, v);
+    out += TimeCell(ok, v);
+    ok = ReadyTime(run.summary, kMax, kAll, v);
+    out += TimeCell(ok, v);
+    ok = ReadyTime(run.summary, kMean, kLoad, v);
+    out += TimeCell(ok, v);
+    ok = ReadyTime(run.summary, kMean, kUnload, v);
+    out += TimeCell(ok, v);
+    out += "<td>" + Html(run.file) + "</td></tr>";
+  }
+  out += "</tbody></table></div>";
+
+  std::vector<const Run*> ordered;
+  for (size_t i : order) ordered.push_back(&runs[i]);
+  out += "<h3>Access times run by run</h3>";
+  const std::string trend = TrendChart(ordered);
+  if (trend.empty()) {
+    out += "<p class=\"nodata\">No run has a measured access time.</p>";
+  } else {
+    out += "<figure>" + trend +
+           "<figcaption>Mean and maximum Ready time of all accesses, one point a run, in the order the runs "
+           "started; a run without a measured time leaves a gap.</figcaption></figure>";
+  }
+  out += "</section>";
+}
+
+std::string Title(const std::vector<Run>& runs) {
+  if (runs.size() == 1) {
+    std::string t = "Random-access test, SNr. " + SerialText(runs[0]);
+    const Stamp s = runs[0].Start();
+    if (s.valid) t += ", " + Html(StampText(s));
+    return t;
+  }
+  return "Random-access tests, " + Integer(static_cast<int64_t>(runs.size())) + " runs";
+}
+
+// "SNr. 1234", "SNr. 1234, 2001", or the count when there are many stores.
+std::string Subtitle(const std::vector<Run>& runs) {
+  std::vector<int64_t> serials;
+  for (const Run& r : runs)
+    if (std::find(serials.begin(), serials.end(), r.Serial()) == serials.end()) serials.push_back(r.Serial());
+  std::string s;
+  if (serials.size() > 4) {
+    s = Integer(static_cast<int64_t>(serials.size())) + " stores";
+  } else {
+    s = "SNr. ";
+    for (size_t i = 0; i < serials.size(); ++i)
+      s += (i ? ", " : "") + (serials[i] >= 0 ? Integer(serials[i]) : std::string(kDash));
+  }
+  Stamp first, last;
+  for (const Run& r : runs) {
+    const Stamp st = r.Start();
+    if (!st.valid) continue;
+    if (!first.valid || st.Seconds() < first.Seconds()) first = st;
+    if (!last.valid || st.Seconds() > last.Seconds()) last = st;
+  }
+  if (first.valid) {
+    s += runs.size() == 1 ? ", started " : ", started from ";
+    s += Html(StampText(first));
+    if (runs.size() > 1) s += " to " + Html(StampText(last));
+  }
+  return s;
+}
+
+}  // namespace
+
+std::string WritePage(const std::vector<Run>& runs, std::string_view generator) {
+  std::string out;
+  out.reserve(4096 + runs.size() * 16384);
+  const std::string title = Title(runs);
+  out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+         "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\"><title>";
+  out += title;
+  out += "</title><style>";
+  out += kStyle;
+  out += "</style></head>\n<body><main><header><h1>" + title + "</h1><p class=\"sub\">" + Subtitle(runs) +
+         "</p></header>\n";
+  const bool several = runs.size() > 1;
+  if (several) {
+    Comparison(out, runs);
+    out += '\n';
+  }
+  for (size_t i = 0; i < runs.size(); ++i) {
+    RunSection(out, runs[i], i + 1, several);
+    out += '\n';
+  }
+  if (runs.empty()) out += "<p class=\"nodata\">No result file was read.</p>";
+  out += "<footer>Made by " + Html(generator) + " from " +
+         Plural(static_cast<int64_t>(runs.size()), "result file", "result files") +
+         " of the random-access test. Times are in seconds as the files give them, to a tenth.</footer>"
+         "</main></body></html>\n";
+  return out;
+}
+
 }  // namespace report

@@ -31,8 +31,9 @@ std::string Integer(int64_t v);
 
 // --- figures --------------------------------------------------------------------
 enum Stat { kMin = 0, kMax = 1, kMean = 2 };
-// A summary time that was measured: the line is in the file and its group
-// counted at least one access. False leaves `seconds` alone.
+// A summary time that was measured: the line is in the file, its group
+// counted at least one access and, for a mean, the console divided the sum.
+// False leaves `seconds` alone.
 bool ReadyTime(const Summary& s, Stat stat, Group g, double& seconds);
 bool PlateReadyTime(const Summary& s, Stat stat, Group g, double& seconds);
 

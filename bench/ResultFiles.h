@@ -1,0 +1,53 @@
+// Result files as the console writes them: the whole program driven through
+// the standard random-access test in-process, on the virtual platform against
+// the simulated store, and the file it wrote taken out of the virtual disk.
+// For the report's benchmark and for the pages the end-to-end test renders.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bench/InProcessRun.h"
+#include "platform/virtual/virtual.h"
+#include "sim/harness.h"
+
+// One run: when it starts, how long it goes, the operator's interval, and how
+// fast the store's mechanics are (1 is the simulator's standard store; 0.8 a
+// store whose every movement takes a quarter longer).
+struct ResultRunSpec {
+  int year = 2026, month = 12, day = 8;
+  int hour = 10, minute = 0;
+  double hours = 1;
+  int intervalSeconds = 2;
+  double speed = 1.0;
+  uint32_t seed = 1;  // the store's jitter and climate noise
+};
+
+// The result file's lines (without line ends), empty when the run left none.
+inline std::vector<std::string> MakeResultFileLines(const ResultRunSpec& spec) {
+  sim::Options options;
+  options.speed = spec.speed;
+  options.seed = spec.seed;
+  sim::StorePeer store(sim::DefaultProfile(), options);
+  const auto duration = static_cast<uint64_t>(spec.hours * static_cast<double>(kHourUs));
+  ScriptRandomAccessRun(store, std::to_string(spec.intervalSeconds), duration, nullptr);
+  vt::SetDate(spec.year, spec.month, spec.day);
+  vt::SetTimeOfDay(spec.hour, spec.minute, 0, 0);
+  RunProgram();
+  // A fresh virtual disk each run: the console names its first file _00.
+  return vt::FileLines(std::to_string(sim::DefaultProfile().serial) + "_00.spf");
+}
+
+// The bytes the POSIX console puts on disk for those lines: each line ends
+// in LF.
+inline std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string bytes;
+  size_t size = 0;
+  for (const std::string& l : lines) size += l.size() + 1;
+  bytes.reserve(size);
+  for (const std::string& l : lines) {
+    bytes += l;
+    bytes += '\n';
+  }
+  return bytes;
+}

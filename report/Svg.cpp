@@ -1,0 +1,366 @@
+// The page's charts as inline SVG: the handling-time histogram, the climate
+// readings in three panels over the run's time, and the trend of the access
+// times across runs. Each scales with the page (viewBox, width 100 %), and
+// long series are thinned to what the drawing can show: a day of climate
+// lines is a few hundred points per panel, with every spike kept.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "report/PageParts.h"
+
+namespace report::page {
+
+namespace {
+
+constexpr double kWidth = 800;  // viewBox width of every chart
+
+// The plot area of a chart, in viewBox pixels.
+struct Plot {
+  double left, top, width, height;
+  double Bottom() const { return top + height; }
+  double Right() const { return left + width; }
+};
+
+double MapX(const Axis& a, const Plot& p, double v) { return p.left + (v - a.lo) / (a.hi - a.lo) * p.width; }
+double MapY(const Axis& a, const Plot& p, double v) { return p.Bottom() - (v - a.lo) / (a.hi - a.lo) * p.height; }
+
+// A coordinate for an attribute: a tenth of a pixel is plenty.
+std::string N(double px) { return Tenths(std::lround(px * 10)); }
+
+std::string Open(double height, const std::string& label) {
+  return "<svg class=\"chart\" viewBox=\"0 0 " + N(kWidth) + " " + N(height) + "\" role=\"img\" aria-label=\"" +
+         Html(label) + "\">";
+}
+
+std::string Text(double x, double y, const std::string& escaped, const char* extra = "") {
+  return "<text x=\"" + N(x) + "\" y=\"" + N(y) + "\"" + extra + ">" + escaped + "</text>";
+}
+
+// Horizontal grid lines and labels for a y axis.
+std::string YAxis(const Axis& a, const Plot& p) {
+  PathData grid;
+  std::string labels = "<g text-anchor=\"end\">";
+  for (int i = 0; i < a.Count(); ++i) {
+    const double v = a.Tick(i), y = MapY(a, p, v);
+    grid.MoveTo(p.left, y);
+    grid.LineTo(p.Right(), y);
+    labels += Text(p.left - 6, y + 4, Fixed(v, a.decimals));
+  }
+  return "<path class=\"grid\" d=\"" + grid.Take() + "\"/>" + labels + "</g>";
+}
+
+// Ticks and labels along the bottom of p, grid lines from gridTop down.
+std::string XAxis(const Axis& a, const Plot& p, double gridTop) {
+  PathData grid, ticks;
+  std::string labels = "<g text-anchor=\"middle\">";
+  for (int i = 0; i < a.Count(); ++i) {
+    const double v = a.Tick(i), x = MapX(a, p, v);
+    if (x < p.left - 0.5 || x > p.Right() + 0.5) continue;
+    grid.MoveTo(x, gridTop);
+    grid.LineTo(x, p.Bottom());
+    ticks.MoveTo(x, p.Bottom());
+    ticks.LineTo(x, p.Bottom() + 5);
+    labels += Text(x, p.Bottom() + 19, Fixed(v, a.decimals));
+  }
+  return "<path class=\"grid\" d=\"" + grid.Take() + "\"/><path class=\"axis\" d=\"" + ticks.Take() + "\"/>" +
+         labels + "</g>";
+}
+
+// The frame's left and bottom lines.
+std::string Frame(const Plot& p) {
+  PathData d;
+  d.MoveTo(p.left, p.top);
+  d.LineTo(p.left, p.Bottom());
+  d.LineTo(p.Right(), p.Bottom());
+  return "<path class=\"axis\" d=\"" + d.Take() + "\"/>";
+}
+
+std::string YTitle(const Plot& p, const std::string& escaped) {
+  const double cy = p.top + p.height / 2;
+  return "<text transform=\"translate(14 " + N(cy) + ") rotate(-90)\" text-anchor=\"middle\">" + escaped + "</text>";
+}
+
+// A legend entry: a swatch (a bar, or a line, dashed or not) and its text;
+// returns the x where the next entry may start.
+double LegendEntry(std::string& svg, double x, double y, const char* colour, const std::string& text, bool line,
+                   bool dashed = false) {
+  if (line) {
+    svg += "<path d=\"M" + N(x) + " " + N(y - 4) + "h22\" stroke=\"" + colour + "\" stroke-width=\"2.5\"" +
+           (dashed ? " stroke-dasharray=\"6 3\"" : "") + "/>";
+    x += 28;
+  } else {
+    svg += "<rect x=\"" + N(x) + "\" y=\"" + N(y - 10) + "\" width=\"12\" height=\"12\" fill=\"" + colour + "\"/>";
+    x += 18;
+  }
+  svg += Text(x, y, text);
+  return x + 7.0 * static_cast<double>(text.size()) + 20;
+}
+
+}  // namespace
+
+// --- handling-time histogram ------------------------------------------------------------
+
+std::string HistogramChart(const Run& run) {
+  const auto& rows = run.histogram;
+  if (rows.empty()) return {};
+  // The file's range runs two bins past the extremes; the chart spans the
+  // bins that hold something (all of them when none does).
+  int first = -1, last = -1, lowest = rows.front().bin, highest = rows.front().bin;
+  uint32_t top = 0;
+  for (const HistogramRow& r : rows) {
+    lowest = std::min(lowest, r.bin), highest = std::max(highest, r.bin);
+    const uint32_t a = r.ready[kAll], b = r.plateReady[kAll];
+    top = std::max({top, a, b});
+    if (a == 0 && b == 0) continue;
+    if (first < 0 || r.bin < first) first = r.bin;
+    last = std::max(last, r.bin);
+  }
+  if (first < 0) first = lowest, last = highest;
+
+  const double height = 300;
+  const Plot p{62, 34, kWidth - 62 - 20, height - 34 - 48};
+  const Axis x = NiceAxis(first * 0.5, (last + 1) * 0.5, 10);
+  Axis y = NiceAxis(0, std::max<uint32_t>(top, 1), 5);
+  if (y.step < 1) y.step = 1, y.hi = std::ceil(y.hi), y.decimals = 0;  // counts are whole
+
+  // Ready on the left half of its bin, PlateReady on the right; a count of
+  // one stays visible however tall the highest bar is.
+  const double bin = 0.5 * p.width / (x.hi - x.lo);
+  const double gap = bin >= 8 ? bin * 0.15 : 0;
+  const double bar = (bin - gap) / 2;
+  PathData ready, plate;
+  for (const HistogramRow& r : rows) {
+    const double x0 = MapX(x, p, r.bin * 0.5) + gap / 2;
+    if (x0 < p.left - 0.01 || x0 + 2 * bar > p.Right() + 0.01) continue;
+    const uint32_t counts[2] = {r.ready[kAll], r.plateReady[kAll]};
+    for (int s = 0; s < 2; ++s) {
+      if (counts[s] == 0) continue;
+      const double h = std::max(1.5, counts[s] / y.hi * p.height);
+      (s == 0 ? ready : plate).Rect(x0 + s * bar, p.Bottom() - h, bar, h);
+    }
+  }
+
+  std::string svg = Open(height, "Histogram of the handling times");
+  svg += YAxis(y, p);
+  svg += XAxis(x, p, p.top);
+  svg += "<path fill=\"" + std::string(kReadyColour) + "\" d=\"" + ready.Take() + "\"/>";
+  svg += "<path fill=\"" + std::string(kPlateReadyColour) + "\" d=\"" + plate.Take() + "\"/>";
+  svg += Frame(p);
+  svg += YTitle(p, "Accesses");
+  svg += Text(p.left + p.width / 2, height - 8, "Time from the access command [s], half-second bins",
+              " text-anchor=\"middle\"");
+  double lx = p.left;
+  lx = LegendEntry(svg, lx, 18, kReadyColour, "Ready", false);
+  LegendEntry(svg, lx, 18, kPlateReadyColour, "PlateReady", false);
+  svg += "</svg>";
+  return svg;
+}
+
+// --- climate ---------------------------------------------------------------------------------
+
+namespace {
+
+// Minutes since the start of each reading: one line a minute, so a line's
+// place in the file tells its time, also when a damaged line between was
+// left out.
+std::vector<double> ReadingMinutes(const Run& run) {
+  const auto& c = run.climate;
+  int base = c.front().line - 1;
+  for (const Header& h : run.headers) {
+    // Nine header lines and the column line come before the first reading.
+    if (h.title.rfind("Climate", 0) == 0 && h.line > 0 && h.line + 9 < c.front().line) {
+      base = h.line + 9;
+      break;
+    }
+  }
+  std::vector<double> minutes(c.size());
+  double prev = 0;
+  for (size_t i = 0; i < c.size(); ++i) {
+    double m = c[i].line - base;
+    if (m <= prev) m = prev + 1;
+    minutes[i] = prev = m;
+  }
+  return minutes;
+}
+
+// A line through the points (pixels, in time order) for a plot `width`
+// wide: all of them when they are far enough apart, else the lowest and the
+// highest of every few pixels, in the order they came, so that a spike of
+// one reading still shows.
+void Series(PathData& d, const std::vector<double>& xs, const std::vector<double>& ys, double left, double width) {
+  constexpr double kBucket = 4;  // pixels
+  const size_t n = xs.size();
+  if (static_cast<double>(n) <= width / kBucket) {
+    for (size_t i = 0; i < n; ++i) (i == 0 ? d.MoveTo(xs[i], ys[i]) : d.LineTo(xs[i], ys[i]));
+    return;
+  }
+  bool started = false;
+  size_t i = 0;
+  while (i < n) {
+    const long bucket = std::lround(std::floor((xs[i] - left) / kBucket));
+    size_t lo = i, hi = i, j = i;
+    for (; j < n && std::lround(std::floor((xs[j] - left) / kBucket)) == bucket; ++j) {
+      if (ys[j] > ys[lo]) lo = j;  // pixels grow downwards: the lowest value
+      if (ys[j] < ys[hi]) hi = j;
+    }
+    const double bx = left + (static_cast<double>(bucket) + 0.5) * kBucket;
+    const size_t a = std::min(lo, hi), b = std::max(lo, hi);
+    started ? d.LineTo(bx, ys[a]) : d.MoveTo(bx, ys[a]);
+    started = true;
+    d.LineTo(bx, ys[b]);
+    i = j;
+  }
+}
+
+}  // namespace
+
+std::string ClimateChart(const Run& run) {
+  const auto& c = run.climate;
+  if (c.empty()) return {};
+  const std::vector<double> minutes = ReadingMinutes(run);
+  const bool hours = minutes.back() > 120;
+  const double scale = hours ? 1.0 / 60 : 1.0;
+  const Axis x = TimeAxis(minutes.back() * scale, hours, 10);
+
+  struct Panel {
+    const char* title;
+    const char* unit;
+    const char* colour;
+    double ClimateReading::*value;
+  };
+  const Panel panels[3] = {{"Temperature", "\xC2\xB0" "C", kTemperatureColour, &ClimateReading::temperature},
+                           {"Humidity", "%RH", kHumidityColour, &ClimateReading::humidity},
+                           {"CO\xE2\x82\x82", "%", kCo2Colour, &ClimateReading::co2}};
+  const double left = 62, right = 20, titleH = 22, plotH = 78, gap = 10, top = 4, bottom = 48;
+  const double height = top + 3 * (titleH + plotH) + 2 * gap + bottom;
+  const double width = kWidth - left - right;
+
+  std::vector<double> xs(c.size()), ys(c.size());
+  for (size_t i = 0; i < c.size(); ++i) xs[i] = left + minutes[i] * scale / x.hi * width;
+
+  std::string svg = Open(height, "Climate readings: temperature, humidity and CO2 over the run");
+  double panelTop = top;
+  for (const Panel& panel : panels) {
+    double lo = c.front().*panel.value, hi = lo, sum = 0;
+    for (const ClimateReading& r : c) {
+      const double v = r.*panel.value;
+      lo = std::min(lo, v), hi = std::max(hi, v), sum += v;
+    }
+    const Plot p{left, panelTop + titleH, width, plotH};
+    const Axis y = NiceAxis(lo, hi, 3);
+    for (size_t i = 0; i < c.size(); ++i) ys[i] = MapY(y, p, c[i].*panel.value);
+
+    svg += Text(left, panelTop + 15, std::string(panel.title) + " [" + panel.unit + "]",
+                (std::string(" class=\"ptitle\" fill=\"") + panel.colour + "\"").c_str());
+    svg += Text(p.Right(), panelTop + 15,
+                "min " + Fixed(lo, 1) + " \xC2\xB7 mean " + Fixed(sum / static_cast<double>(c.size()), 1) +
+                    " \xC2\xB7 max " + Fixed(hi, 1),
+                " text-anchor=\"end\" class=\"note\"");
+    svg += YAxis(y, p);
+    // The time grid in every panel; its labels under the last one.
+    PathData grid;
+    for (int i = 0; i < x.Count(); ++i) {
+      const double gx = MapX(x, p, x.Tick(i));
+      grid.MoveTo(gx, p.top);
+      grid.LineTo(gx, p.Bottom());
+    }
+    svg += "<path class=\"grid\" d=\"" + grid.Take() + "\"/>";
+    svg += Frame(p);
+    if (c.size() < 3) {
+      for (size_t i = 0; i < c.size(); ++i)
+        svg += "<circle cx=\"" + N(xs[i]) + "\" cy=\"" + N(ys[i]) + "\" r=\"3\" fill=\"" + panel.colour + "\"/>";
+    } else {
+      PathData d;
+      Series(d, xs, ys, left, width);
+      svg += "<path class=\"line\" stroke=\"" + std::string(panel.colour) + "\" d=\"" + d.Take() + "\"/>";
+    }
+    if (&panel == &panels[2]) {
+      svg += XAxis(x, p, p.Bottom());
+      svg += Text(p.left + p.width / 2, height - 8,
+                  std::string("Time since the start of the run [") + (hours ? "h" : "min") + "]",
+                  " text-anchor=\"middle\"");
+    }
+    panelTop += titleH + plotH + gap;
+  }
+  svg += "</svg>";
+  return svg;
+}
+
+// --- trend across runs ---------------------------------------------------------------------
+
+std::string TrendChart(const std::vector<const Run*>& runs) {
+  const size_t n = runs.size();
+  std::vector<double> mean(n, -1), max(n, -1);
+  double top = 0;
+  bool any = false;
+  for (size_t i = 0; i < n; ++i) {
+    double v;
+    if (ReadyTime(runs[i]->summary, kMean, kAll, v)) mean[i] = v, top = std::max(top, v), any = true;
+    if (ReadyTime(runs[i]->summary, kMax, kAll, v)) max[i] = v, top = std::max(top, v), any = true;
+  }
+  if (!any) return {};
+
+  const double height = 280;
+  const Plot p{62, 34, kWidth - 62 - 20, height - 34 - 48};
+  const Axis y = NiceAxis(0, std::max(top, 1.0), 5);
+  const double slot = p.width / static_cast<double>(n);
+  const auto xAt = [&](size_t i) { return p.left + (static_cast<double>(i) + 0.5) * slot; };
+
+  std::string svg = Open(height, "Mean and maximum access time per run");
+  svg += YAxis(y, p);
+  // A run's date under its point; as many as fit side by side.
+  const size_t every = std::max<size_t>(1, static_cast<size_t>(std::ceil(78.0 / slot)));
+  PathData ticks;
+  std::string labels = "<g text-anchor=\"middle\">";
+  for (size_t i = 0; i < n; i += every) {
+    const Stamp s = runs[i]->Start();
+    ticks.MoveTo(xAt(i), p.Bottom());
+    ticks.LineTo(xAt(i), p.Bottom() + 5);
+    labels += Text(xAt(i), p.Bottom() + 19, s.valid ? Html(s.Date()) : "?");
+  }
+  svg += "<path class=\"axis\" d=\"" + ticks.Take() + "\"/>" + labels + "</g>";
+
+  // A run without the figure leaves a gap in its line.
+  const bool markers = n <= 60;
+  const auto series = [&](const std::vector<double>& v, const char* colour, bool dashed, const char* what) {
+    PathData d;
+    bool joined = false;
+    for (size_t i = 0; i < n; ++i) {
+      if (v[i] < 0) {
+        joined = false;
+        continue;
+      }
+      joined ? d.LineTo(xAt(i), MapY(y, p, v[i])) : d.MoveTo(xAt(i), MapY(y, p, v[i]));
+      joined = true;
+    }
+    std::string s = "<path class=\"line\" stroke=\"" + std::string(colour) + "\"" +
+                    (dashed ? " stroke-dasharray=\"6 3\"" : "") + " d=\"" + d.Take() + "\"/>";
+    // A lone point between gaps has no line: it always gets its marker.
+    s += "<g fill=\"" + std::string(colour) + "\">";
+    for (size_t i = 0; i < n; ++i) {
+      if (v[i] < 0) continue;
+      const bool alone = (i == 0 || v[i - 1] < 0) && (i + 1 == n || v[i + 1] < 0);
+      if (!markers && !alone) continue;
+      const Stamp st = runs[i]->Start();
+      s += "<circle cx=\"" + N(xAt(i)) + "\" cy=\"" + N(MapY(y, p, v[i])) + "\" r=\"3.5\"><title>" +
+           (st.valid ? Html(st.Date() + " " + st.Time()) : std::string("run without a date")) + ": " + what + " " +
+           Fixed(v[i], 1) + " s</title></circle>";
+    }
+    return s + "</g>";
+  };
+  svg += series(max, kMaxColour, true, "maximum");
+  svg += series(mean, kMeanColour, false, "mean");
+  svg += Frame(p);
+  svg += YTitle(p, "Access time [s]");
+  svg += Text(p.left + p.width / 2, height - 8, "Runs in the order they started", " text-anchor=\"middle\"");
+  double lx = p.left;
+  lx = LegendEntry(svg, lx, 18, kMeanColour, "Mean access time", true);
+  LegendEntry(svg, lx, 18, kMaxColour, "Maximum access time", true, true);
+  svg += "</svg>";
+  return svg;
+}
+
+}  // namespace report::page
