@@ -7,8 +7,8 @@
 #include "report/ResultFile.h"
 
 #include <climits>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/cp437.h"
 
@@ -340,6 +340,7 @@ class Reader {
   void OnSectionLine(const Line& line);
   void OnClimateLine(const Line& line);
   void OnHistogramLine(const Line& line);
+  void TakeRow(const HistogramRow& row);
   void OnSummaryLine(const Line& line);
   bool ReadSummaryItem(int item, std::string_view text);
   void FlushPendingEmpty();
@@ -355,6 +356,8 @@ class Reader {
   int item_ = 0;            // the next summary line
   bool itemBad_[kItemCount] = {};
   int lastRowLine_ = 0, lastRowBin_ = -1;
+  HistogramRow pendingRow_;  // the first row, until the next one agrees with it
+  bool hasPendingRow_ = false;
   int lastLine_ = 0;            // the last complete line read
   bool endedInHeader_ = false;  // the file ends within a header's nine lines
   int firstCrlf_ = -1;          // how the first line ends: 1 CR LF, 0 LF
@@ -406,9 +409,10 @@ bool Reader::ReadHeader(const Line& rule, Section section, Header& header, Probl
     switch (i) {
       case 1: {
         const std::string_view left = "Quendal AG";
-        dateOk = t.size() == kBlockWidth && StartsWith(t, left) &&
-                 t.substr(left.size(), kBlockWidth - 8 - left.size()).find_first_not_of(' ') == std::string_view::npos &&
-                 ReadDate(t.substr(kBlockWidth - 8), header.stamp);
+        dateOk =
+            t.size() == kBlockWidth && StartsWith(t, left) &&
+            t.substr(left.size(), kBlockWidth - 8 - left.size()).find_first_not_of(' ') == std::string_view::npos &&
+            ReadDate(t.substr(kBlockWidth - 8), header.stamp);
         if (!dateOk) bad(line.number, "the header's date line does not read (\"Quendal AG\" and a date DD-MM-YY)");
         break;
       }
@@ -479,7 +483,7 @@ bool Reader::Read(Problem& error) {
   size_t i = 0;
   while (i < bytes_.size() && i < kRule.size() && bytes_[i] == '_') ++i;
   if (i == kRule.size() && i < bytes_.size() && bytes_[i] == '\r') ++i;
-  if (i < bytes_.size() && bytes_[i] != '\n') {
+  if (i < bytes_.size() && (i < kRule.size() || bytes_[i] != '\n')) {
     error = Problem{1, "it does not begin with the rule line (55 underscores) of the console's report header"};
     return false;
   }
@@ -552,6 +556,9 @@ void Reader::OnRuleLine(const Line& line) {
     Note(line.number, std::string("the ") + kSectionNames[section_] + " before this header have no column header");
   for (int s = section_ + 1; s < next; ++s)
     Note(line.number, std::string("the ") + kSectionNames[s] + " are missing: their header is not in the file");
+  // A histogram of one readable row: nothing speaks against it.
+  if (hasPendingRow_) TakeRow(pendingRow_);
+  hasPendingRow_ = false;
   Header header;
   ReadHeader(line, next, header, nullptr);
   const Header& first = run_.headers.front();
@@ -661,13 +668,31 @@ void Reader::OnHistogramLine(const Line& line) {
     return;
   }
   row.bin = static_cast<int>(tenths / 5);
-  // The bins follow one another; a row left out leaves room for one bin.
-  if (lastRowBin_ >= 0 && (row.bin <= lastRowBin_ || row.bin > lastRowBin_ + (line.number - lastRowLine_))) {
+  // The bins follow one another, a line a bin. The first row's time has
+  // nothing before it to be checked against, so it waits for the next row
+  // to agree with it; after that a row left out leaves room for one bin.
+  if (lastRowBin_ < 0) {
+    if (hasPendingRow_ && row.bin == pendingRow_.bin + (row.line - pendingRow_.line)) {
+      TakeRow(pendingRow_);
+      TakeRow(row);
+      hasPendingRow_ = false;
+      return;
+    }
+    if (hasPendingRow_) Note(pendingRow_.line, "a histogram row whose time does not fit the rows after it: left out");
+    pendingRow_ = row;
+    hasPendingRow_ = true;
+    return;
+  }
+  if (row.bin <= lastRowBin_ || row.bin > lastRowBin_ + (line.number - lastRowLine_)) {
     Note(line.number, "a histogram row whose time does not follow the row before: left out");
     return;
   }
+  TakeRow(row);
+}
+
+void Reader::TakeRow(const HistogramRow& row) {
   lastRowBin_ = row.bin;
-  lastRowLine_ = line.number;
+  lastRowLine_ = row.line;
   run_.histogram.push_back(row);
 }
 
@@ -736,8 +761,8 @@ void Reader::OnSummaryLine(const Line& line) {
   }
   if (item > item_) {
     const bool onlyEmpty = item == item_ + 1 && kItems[item_].kind == ItemKind::kEmpty;
-    Note(line.number, onlyEmpty ? "the empty line before this one is missing"
-                                : "summary lines before this one are missing");
+    Note(line.number,
+         onlyEmpty ? "the empty line before this one is missing" : "summary lines before this one are missing");
     for (int j = item_; j < item; ++j) itemBad_[j] = true;
   }
   if (!ReadSummaryItem(item, t)) {
@@ -753,7 +778,7 @@ void Reader::OnSummaryLine(const Line& line) {
 void Reader::Finish() {
   const std::string_view tail = lines_.Tail();
   const bool summaryRead = section_ == kSummary && item_ >= kItemCount;
-  const bool cut = !tail.empty() && !endedInHeader_;
+  const bool cut = !tail.empty();
   if (cut) {
     const int n = lines_.Scanned() + 1;
     // After a whole summary nothing of the console's can have been cut.
@@ -872,9 +897,7 @@ bool Summary::PlateReadyMeasured(Group g) const {
   return minimum[g].present && minimum[g].plateReady != kNoMinimum && minimum[g].plateReady > 0;
 }
 
-bool Summary::MeanMeasured(Group g) const {
-  return ReadyMeasured(g) && (g != kAll || totalAccesses > 0);
-}
+bool Summary::MeanMeasured(Group g) const { return ReadyMeasured(g) && (g != kAll || totalAccesses > 0); }
 
 ReadResult ReadResultFile(std::string_view bytes, std::string_view name) {
   ReadResult result;

@@ -52,9 +52,9 @@ enum Group { kAll = 0, kLoad = 1, kUnload = 2 };
 // One histogram row: bin i covers i x 0.5 s up to (i + 1) x 0.5 s.
 struct HistogramRow {
   int line = 0;
-  int bin = 0;                 // the row's time x 2
-  uint32_t ready[3] = {};      // Ready times in this bin: all, load, unload
-  uint32_t plateReady[3] = {}; // PlateReady times in this bin: all, load, unload
+  int bin = 0;                  // the row's time x 2
+  uint32_t ready[3] = {};       // Ready times in this bin: all, load, unload
+  uint32_t plateReady[3] = {};  // PlateReady times in this bin: all, load, unload
 };
 
 // A time line of the summary: the Ready figure and its PlateReady figure, in
