@@ -726,6 +726,8 @@ bool Reader::ReadSummaryItem(int item, std::string_view t) {
         return false;
       if (total ? v > kCounterMax : v < INT32_MIN || v > INT32_MAX) return false;
       (total ? s.totalAccesses : it.index == 1 ? s.intervalSeconds : s.carPosErrors) = v;
+      if (it.index == 1) s.hasIntervalSeconds = true;
+      if (it.index == 2) s.hasCarPosErrors = true;
       return true;
     }
     case ItemKind::kTime: {

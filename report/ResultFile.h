@@ -75,6 +75,11 @@ struct Summary {
   int64_t totalAccesses = -1;
   int64_t intervalSeconds = -1;
   int64_t carPosErrors = -1;
+  // The interval and the error count are signed, and -1 is a value the
+  // console does print (an interval typed as -1 stays when the run is quit
+  // before its first access): these tell whether their lines were read.
+  bool hasIntervalSeconds = false;
+  bool hasCarPosErrors = false;
   TimeFigure minimum[3], maximum[3], mean[3];  // by Group
 
   // Every line of the summary was there, down to "Mean UnLoad Time:".

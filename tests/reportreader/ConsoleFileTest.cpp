@@ -155,7 +155,8 @@ TEST(ConsoleFile, ADayLongRunReadsWhole) {
 }
 
 TEST(ConsoleFile, NoCountedAccessShowsTheResetFiguresAsNotMeasured) {
-  const ConsoleFile f = WriteFromFigures(nullptr);
+  // Quit before the first access, with the interval typed as -1 (seconds).
+  const ConsoleFile f = WriteFromFigures([] { WaitTime = -1; });
   const report::ReadResult r = Read(f.Bytes());
   ASSERT_EQ(r.status, ReadStatus::kRead);
   const report::Run& run = r.run;
@@ -172,6 +173,8 @@ TEST(ConsoleFile, NoCountedAccessShowsTheResetFiguresAsNotMeasured) {
     EXPECT_FALSE(run.summary.MeanMeasured(g));
   }
   EXPECT_EQ(run.summary.totalAccesses, 0);
+  EXPECT_EQ(run.summary.intervalSeconds, -1);
+  EXPECT_TRUE(run.summary.hasIntervalSeconds);
   EXPECT_EQ(run.UncountedAccesses(), 0);
 }
 
@@ -207,6 +210,7 @@ TEST(ConsoleFile, FiguresAtTheEdgesOfTheirFields) {
   ExpectConsoleFigures(f, run);
   EXPECT_EQ(run.summary.maximum[report::kAll].ready, 21474836.5);
   EXPECT_EQ(run.summary.intervalSeconds, INT32_MIN);
+  EXPECT_TRUE(run.summary.hasIntervalSeconds);
   EXPECT_EQ(run.summary.carPosErrors, 1234567);
   EXPECT_TRUE(run.summary.ReadyMeasured(report::kAll));
   EXPECT_FALSE(run.summary.PlateReadyMeasured(report::kAll));  // 0.0: not timed

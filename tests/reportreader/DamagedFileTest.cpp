@@ -200,7 +200,7 @@ TEST(DamagedFile, ALastLineWithoutItsEndIsNeverRead) {
             "the file ends in the middle of line " + std::to_string(total + 1) + ", in the test summary");
   r = Read(bytes + lines[total] + "\nAccess Interval [Sec]: 12345");
   EXPECT_EQ(r.run.summary.totalAccesses, Read(Join(lines)).run.summary.totalAccesses);
-  EXPECT_EQ(r.run.summary.intervalSeconds, -1);
+  EXPECT_FALSE(r.run.summary.hasIntervalSeconds);
 
   // Cut between the last line's CR and LF: still cut.
   const std::string crlf = Join(lines, "\r\n");

@@ -146,10 +146,9 @@ std::string Disagreement(const report::Run& part, const report::Run& full) {
       {&s.addressing, &t.addressing}, {&s.cassetteLevels, &t.cassetteLevels}, {&s.procedure, &t.procedure}};
   for (const auto& p : texts)
     if (!p[0]->empty() && *p[0] != *p[1]) return "summary text " + *p[0];
-  const int64_t counters[][2] = {
-      {s.totalAccesses, t.totalAccesses}, {s.intervalSeconds, t.intervalSeconds}, {s.carPosErrors, t.carPosErrors}};
-  for (const auto& c : counters)
-    if (c[0] != -1 && c[0] != c[1]) return "summary counter " + std::to_string(c[0]);
+  if (s.totalAccesses != -1 && s.totalAccesses != t.totalAccesses) return "total accesses";
+  if (s.hasIntervalSeconds && (!t.hasIntervalSeconds || s.intervalSeconds != t.intervalSeconds)) return "interval";
+  if (s.hasCarPosErrors && (!t.hasCarPosErrors || s.carPosErrors != t.carPosErrors)) return "position errors";
   for (int g = 0; g < 3; ++g) {
     const report::TimeFigure* pairs[][2] = {
         {&s.minimum[g], &t.minimum[g]}, {&s.maximum[g], &t.maximum[g]}, {&s.mean[g], &t.mean[g]}};
