@@ -32,7 +32,7 @@ constexpr const char* kStyle = R"(
 :root{--ok:#2e7d32;--bad:#c62828;--warn:#a85d00;--accent:#1f5fa8}
 *{box-sizing:border-box}
 body{margin:0;font:15px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,"Helvetica Neue",Arial,sans-serif;color:#1d1d1d;background:#fff}
-main{max-width:1000px;margin:0 auto;padding:12px 18px}
+main{max-width:1080px;margin:0 auto;padding:12px 18px}
 h1{font-size:1.6em;margin:.3em 0 .1em}
 h2{font-size:1.3em;margin:1.8em 0 .5em;padding-top:.5em;border-top:3px solid var(--accent)}
 h3{font-size:1.05em;margin:1.4em 0 .3em}
@@ -45,8 +45,8 @@ h3{font-size:1.05em;margin:1.4em 0 .3em}
 .verdict li{margin:.2em 0}
 .verdict ol{margin:.2em 0 .2em 1.2em;padding:0;font-size:.92em}
 .badge{display:inline-block;min-width:5.5em;margin-right:.5em;padding:0 .45em;border-radius:3px;color:#fff;font-weight:600;font-size:.9em;text-align:center}
-.badge.ok{background:var(--ok)}.badge.warn{background:var(--warn)}.badge.bad{background:var(--bad)}
-dl.facts{display:grid;grid-template-columns:repeat(auto-fill,minmax(190px,1fr));gap:.4em 1.4em;margin:.4em 0 1em}
+.badge.ok{background:var(--ok)}.badge.warn{background:var(--warn)}.badge.bad{background:var(--bad)}.badge.info{background:#5a6b7d}
+dl.facts{display:grid;grid-template-columns:repeat(auto-fill,minmax(150px,1fr));gap:.4em 1.4em;margin:.4em 0 1em}
 dl.facts dt{color:#555;font-size:.85em}
 dl.facts dd{margin:0;font-weight:600;overflow-wrap:anywhere}
 .cols{display:grid;grid-template-columns:repeat(auto-fit,minmax(320px,1fr));gap:0 2.5em;align-items:start}
@@ -57,7 +57,8 @@ thead th{border-bottom:2px solid #8a8a8a;font-size:.88em;color:#333;white-space:
 th.n,td.n{text-align:right}
 tbody th{font-weight:600}
 td.ok{color:var(--ok)}td.bad{color:var(--bad);font-weight:600}td.warn{color:var(--warn)}
-table.cmp td,table.cmp th{white-space:nowrap}
+table.cmp{font-size:.93em}table.cmp td{white-space:nowrap}table.cmp th,table.cmp td{padding:.22em .45em}
+table.cmp thead th{white-space:normal;vertical-align:bottom}
 table.cmp tbody tr:nth-child(even){background:#f6f8fb}
 figure{margin:.6em 0 1.2em}
 figcaption{color:#555;font-size:.88em;margin-top:.2em}
@@ -70,7 +71,7 @@ svg .note{fill:#555}
 svg .ptitle{font-weight:600}
 a{color:var(--accent)}
 footer{color:#777;font-size:.85em;margin:2.5em 0 1em;padding-top:.5em;border-top:1px solid #ddd}
-@media (max-width:600px){body{font-size:14px}main{padding:8px}th,td{padding:.2em .35em}}
+@media (max-width:600px){body{font-size:14px}main{padding:8px}th,td{padding:.2em .35em}svg.chart{font-size:17px}}
 @media print{body{font-size:10pt}main{max-width:none;padding:0}
 section+section{break-before:page}h2{border-top-width:2px}
 figure,table,.verdict,dl.facts{break-inside:avoid}a{color:inherit;text-decoration:none}
@@ -120,7 +121,9 @@ void Verdict(std::string& out, const Run& run) {
   const int64_t errors = run.summary.carPosErrors;
   const int64_t uncounted = run.UncountedAccesses();
   const bool bad = !run.complete || errors > 0;
-  const bool warn = uncounted > 0 || !run.problems.empty();
+  // Stopping a run cuts its last access short: that one is binned but not
+  // counted in most runs. Only more than one is worth a warning.
+  const bool warn = uncounted > 1 || !run.problems.empty();
   out += std::string("<div class=\"verdict ") + (bad ? "bad" : warn ? "warn" : "ok") + "\"><ul>";
   if (run.complete) {
     out += "<li><span class=\"badge ok\">Complete</span>The run ended with its test summary";
@@ -134,10 +137,10 @@ void Verdict(std::string& out, const Run& run) {
     out += "<li><span class=\"badge bad\">Errors</span>" +
            Plural(errors, "carousel position error", "carousel position errors") + ".</li>";
   if (uncounted > 0)
-    out += "<li><span class=\"badge warn\">Not counted</span>At least " +
-           Plural(uncounted, "access is", "accesses are") +
-           " in the histogram but not in the total: a Ready time outside 0.1 s to 100 s, or an access cut "
-           "short when the run was stopped.</li>";
+    out += std::string("<li><span class=\"badge ") + (uncounted > 1 ? "warn" : "info") +
+           "\">Not counted</span>At least " + Plural(uncounted, "access is", "accesses are") +
+           " in the histogram but not in the total: a Ready time outside 0.1 s to 100 s, or the access cut short "
+           "when the run was stopped.</li>";
   if (!run.problems.empty()) {
     const bool allLines =
         std::all_of(run.problems.begin(), run.problems.end(), [](const Problem& p) { return p.line > 0; });
@@ -174,7 +177,12 @@ void Facts(std::string& out, const Run& run) {
   fact("Start", Html(StampText(run.Start())));
   fact("End", Html(StampText(run.End())));
   fact("Length", LengthText(run));
-  fact("Climate lines", Integer(static_cast<int64_t>(run.climate.size())));
+  fact("Total accesses", run.summary.totalAccesses >= 0 ? Integer(run.summary.totalAccesses) : "");
+  double mean = 0, max = 0;
+  const bool hasMean = ReadyTime(run.summary, kMean, kAll, mean), hasMax = ReadyTime(run.summary, kMax, kAll, max);
+  fact("Access time, mean / max.", hasMean || hasMax ? (hasMean ? Fixed(mean, 1) : kDash) + std::string(" / ") +
+                                                           (hasMax ? Fixed(max, 1) : kDash) + " s"
+                                                     : "");
   fact("File", Html(run.file));
   out += "</dl>";
 }
@@ -186,27 +194,7 @@ void SummaryTables(std::string& out, const Run& run) {
     out += "<p class=\"nodata\">No test summary: the file ends before it.</p>";
     return;
   }
-  out += "<div class=\"cols\"><div class=\"scroll\"><table><tbody>";
-  const auto row = [&](const char* name, const std::string& escaped, bool number) {
-    out += "<tr><th>";
-    out += name;
-    out += number ? "</th><td class=\"n\">" : "</th><td>";
-    out += escaped + "</td></tr>";
-  };
-  const auto count = [](int64_t v) { return v >= 0 ? Integer(v) : std::string(kDash); };
-  row("Access", FileTextOrDash(s.access), false);
-  row("Cassettes", FileTextOrDash(s.cassettes), false);
-  row("PlateTrace", FileTextOrDash(s.plateTrace), false);
-  row("Addressing", FileTextOrDash(s.addressing), false);
-  row("Cassette levels", FileTextOrDash(s.cassetteLevels), false);
-  row("Access procedure", FileTextOrDash(s.procedure), false);
-  out += "</tbody></table></div><div class=\"scroll\"><table><tbody>";
-  row("Total accesses", count(s.totalAccesses), true);
-  row("Access interval [s]", count(s.intervalSeconds), true);
-  row("Carousel position errors", count(s.carPosErrors), true);
-  out += "</tbody></table></div></div>";
-
-  out += "<div class=\"scroll\"><table><thead><tr><th rowspan=\"2\">Times [s]</th>"
+  out += "<div class=\"cols\"><div class=\"scroll\"><table><thead><tr><th rowspan=\"2\">Times [s]</th>"
          "<th class=\"n\" colspan=\"3\">Ready</th><th class=\"n\" colspan=\"3\">PlateReady</th></tr><tr>"
          "<th class=\"n\">Min.</th><th class=\"n\">Max.</th><th class=\"n\">Mean</th>"
          "<th class=\"n\">Min.</th><th class=\"n\">Max.</th><th class=\"n\">Mean</th></tr></thead><tbody>";
@@ -224,11 +212,31 @@ void SummaryTables(std::string& out, const Run& run) {
     }
     out += "</tr>";
   }
-  out += "</tbody></table></div>";
+  out += "</tbody></table>";
   if (dash)
     out += std::string("<p class=\"sub\">") + kDash +
-           " no measured time: the group counted no access (the file then shows reset values), or the line is "
-           "missing.</p>";
+           " no measured time: the group counted no access (the file then shows reset values or sums), or "
+           "the line is missing.</p>";
+
+  out += "</div><div class=\"scroll\"><table><tbody>";
+  // Counts and texts share the value column: all to the left, next to
+  // their names.
+  const auto row = [&](const char* name, const std::string& escaped) {
+    out += "<tr><th>";
+    out += name;
+    out += "</th><td>" + escaped + "</td></tr>";
+  };
+  const auto count = [](int64_t v) { return v >= 0 ? Integer(v) : std::string(kDash); };
+  row("Total accesses", count(s.totalAccesses));
+  row("Access interval [s]", count(s.intervalSeconds));
+  row("Carousel position errors", count(s.carPosErrors));
+  row("Access", FileTextOrDash(s.access));
+  row("Cassettes", FileTextOrDash(s.cassettes));
+  row("PlateTrace", FileTextOrDash(s.plateTrace));
+  row("Addressing", FileTextOrDash(s.addressing));
+  row("Cassette levels", FileTextOrDash(s.cassetteLevels));
+  row("Access procedure", FileTextOrDash(s.procedure));
+  out += "</tbody></table></div></div>";
 }
 
 void Charts(std::string& out, const Run& run) {
@@ -261,9 +269,8 @@ std::string RunHeading(const Run& run) {
 }
 
 void RunSection(std::string& out, const Run& run, size_t number, bool several) {
-  out += "<section id=\"run-" + Integer(static_cast<int64_t>(number)) + "\"><h2>";
-  if (several) out += "Run " + Integer(static_cast<int64_t>(number)) + ": ";
-  out += RunHeading(run) + "</h2>";
+  out += "<section id=\"run-" + Integer(static_cast<int64_t>(number)) + "\">";
+  if (several) out += "<h2>Run " + Integer(static_cast<int64_t>(number)) + ": " + RunHeading(run) + "</h2>";
   Verdict(out, run);
   Facts(out, run);
   SummaryTables(out, run);
@@ -273,12 +280,36 @@ void RunSection(std::string& out, const Run& run, size_t number, bool several) {
 
 // --- several runs -------------------------------------------------------------------------
 
+// The marks of a run in a word or two each, worst first, and how bad they
+// are taken together.
+std::string Marks(const Run& run, const char*& cls) {
+  std::string marks = run.complete ? "complete" : "incomplete";
+  const int64_t uncounted = run.UncountedAccesses();
+  if (run.summary.carPosErrors > 0) marks += ", " + Plural(run.summary.carPosErrors, "error", "errors");
+  // One access not counted is the one the stop cut short, in most runs: the
+  // run's own section tells about it.
+  if (uncounted > 1) marks += ", \xE2\x89\xA5" + Integer(uncounted) + " not counted";
+  if (!run.problems.empty()) marks += ", " + Integer(static_cast<int64_t>(run.problems.size())) + " damaged";
+  cls = !run.complete || run.summary.carPosErrors > 0 ? "bad"
+        : uncounted > 1 || !run.problems.empty()      ? "warn"
+                                                      : "ok";
+  return marks;
+}
+
 void Comparison(std::string& out, const std::vector<Run>& runs) {
   const std::vector<size_t> order = ComparisonOrder(runs);
+  // A column that is the same in every row says nothing: the page's heading
+  // names the store, and one operator is named in each run's section.
+  bool serials = false, operators = false;
+  for (const Run& r : runs) {
+    serials = serials || r.Serial() != runs.front().Serial();
+    operators = operators || r.OperatorName() != runs.front().OperatorName();
+  }
   out += "<section id=\"comparison\"><h2>Comparison of " + Integer(static_cast<int64_t>(runs.size())) +
-         " runs</h2><div class=\"scroll\"><table class=\"cmp\"><thead><tr>"
-         "<th class=\"n\">Run</th><th>Start</th><th class=\"n\">SNr.</th><th>Operator</th><th>Length</th>"
-         "<th>Verdict</th><th class=\"n\">Accesses</th><th class=\"n\">Car. pos. errors</th>"
+         " runs</h2><div class=\"scroll\"><table class=\"cmp\"><thead><tr><th class=\"n\">Run</th><th>Start</th>";
+  if (serials) out += "<th class=\"n\">SNr.</th>";
+  if (operators) out += "<th>Operator</th>";
+  out += "<th>Length</th><th>Verdict</th><th class=\"n\">Accesses</th><th class=\"n\">Car. pos. errors</th>"
          "<th class=\"n\">Mean access [s]</th><th class=\"n\">Max. access [s]</th><th class=\"n\">Mean load [s]</th>"
          "<th class=\"n\">Mean unload [s]</th><th>File</th></tr></thead><tbody>";
   for (size_t i : order) {
@@ -287,30 +318,19 @@ void Comparison(std::string& out, const std::vector<Run>& runs) {
     out += "<tr><td class=\"n\"><a href=\"#run-" + n + "\">" + n + "</a></td>";
     const Stamp s = run.Start();
     out += "<td>" + (s.valid ? Html(s.Date() + " " + s.Time().substr(0, 5)) : std::string(kDash)) + "</td>";
-    out += "<td class=\"n\">" + SerialText(run) + "</td>";
-    out += "<td>" + FileTextOrDash(run.OperatorName()) + "</td>";
+    if (serials) out += "<td class=\"n\">" + SerialText(run) + "</td>";
+    if (operators) out += "<td>" + FileTextOrDash(run.OperatorName()) + "</td>";
     out += "<td>" + LengthText(run) + "</td>";
-    // The marks in a word or two each, worst first.
-    std::string marks = run.complete ? "complete" : "incomplete";
-    const int64_t uncounted = run.UncountedAccesses();
-    if (run.summary.carPosErrors > 0) marks += ", " + Integer(run.summary.carPosErrors) + " errors";
-    if (uncounted > 0) marks += ", \xE2\x89\xA5" + Integer(uncounted) + " not counted";
-    if (!run.problems.empty()) marks += ", " + Integer(static_cast<int64_t>(run.problems.size())) + " damaged";
-    const char* cls = !run.complete || run.summary.carPosErrors > 0 ? "bad"
-                      : uncounted > 0 || !run.problems.empty()      ? "warn"
-                                                                    : "ok";
+    const char* cls = "ok";
+    const std::string marks = Marks(run, cls);
     out += std::string("<td class=\"") + cls + "\">" + marks + "</td>";
     out += CountCell(run.summary.totalAccesses);
     out += CountCell(run.summary.carPosErrors);
-    double v = 0;
-    bool ok = ReadyTime(run.summary, kMean, kAll, v);
-    out += TimeCell(ok, v);
-    ok = ReadyTime(run.summary, kMax, kAll, v);
-    out += TimeCell(ok, v);
-    ok = ReadyTime(run.summary, kMean, kLoad, v);
-    out += TimeCell(ok, v);
-    ok = ReadyTime(run.summary, kMean, kUnload, v);
-    out += TimeCell(ok, v);
+    for (auto [stat, group] : {std::pair{kMean, kAll}, {kMax, kAll}, {kMean, kLoad}, {kMean, kUnload}}) {
+      double v = 0;
+      const bool ok = ReadyTime(run.summary, stat, group, v);
+      out += TimeCell(ok, v);
+    }
     out += "<td>" + Html(run.file) + "</td></tr>";
   }
   out += "</tbody></table></div>";
@@ -329,29 +349,38 @@ void Comparison(std::string& out, const std::vector<Run>& runs) {
   out += "</section>";
 }
 
-std::string Title(const std::vector<Run>& runs) {
-  if (runs.size() == 1) {
-    std::string t = "Random-access test, SNr. " + SerialText(runs[0]);
-    const Stamp s = runs[0].Start();
-    if (s.valid) t += ", " + Html(StampText(s));
-    return t;
-  }
-  return "Random-access tests, " + Integer(static_cast<int64_t>(runs.size())) + " runs";
-}
-
-// "SNr. 1234", "SNr. 1234, 2001", or the count when there are many stores.
-std::string Subtitle(const std::vector<Run>& runs) {
+// The serial numbers of the runs: "SNr. 1234", "SNr. 1234, 2001", or how
+// many stores there are when that is more than a few.
+std::string Stores(const std::vector<Run>& runs) {
   std::vector<int64_t> serials;
   for (const Run& r : runs)
     if (std::find(serials.begin(), serials.end(), r.Serial()) == serials.end()) serials.push_back(r.Serial());
-  std::string s;
-  if (serials.size() > 4) {
-    s = Integer(static_cast<int64_t>(serials.size())) + " stores";
-  } else {
-    s = "SNr. ";
-    for (size_t i = 0; i < serials.size(); ++i)
-      s += (i ? ", " : "") + (serials[i] >= 0 ? Integer(serials[i]) : std::string(kDash));
+  if (serials.size() > 4) return Integer(static_cast<int64_t>(serials.size())) + " stores";
+  std::string s = "SNr. ";
+  for (size_t i = 0; i < serials.size(); ++i)
+    s += (i ? ", " : "") + (serials[i] >= 0 ? Integer(serials[i]) : std::string(kDash));
+  return s;
+}
+
+// The page's heading and the line under it.
+void Heading(const std::vector<Run>& runs, std::string& title, std::string& h1, std::string& sub) {
+  const std::string sep = " \xC2\xB7 ";
+  if (runs.size() == 1) {
+    const Run& run = runs[0];
+    h1 = "Random-access test, " + Stores(runs);
+    title = h1;
+    const Stamp start = run.Start(), end = run.End();
+    if (start.valid) {
+      title += ", " + StampText(start);
+      sub = StampText(start) + (end.valid ? " to " + StampText(end) : "");
+    }
+    const std::string length = LengthText(run);
+    if (length != kDash) sub += (sub.empty() ? "" : sep) + length;
+    sub += (sub.empty() ? "" : sep) + Html(run.file);
+    return;
   }
+  h1 = title = "Random-access tests: " + Integer(static_cast<int64_t>(runs.size())) + " runs";
+  sub = Stores(runs);
   Stamp first, last;
   for (const Run& r : runs) {
     const Stamp st = r.Start();
@@ -359,12 +388,7 @@ std::string Subtitle(const std::vector<Run>& runs) {
     if (!first.valid || st.Seconds() < first.Seconds()) first = st;
     if (!last.valid || st.Seconds() > last.Seconds()) last = st;
   }
-  if (first.valid) {
-    s += runs.size() == 1 ? ", started " : ", started from ";
-    s += Html(StampText(first));
-    if (runs.size() > 1) s += " to " + Html(StampText(last));
-  }
-  return s;
+  if (first.valid) sub += sep + "started " + first.Date() + " to " + last.Date();
 }
 
 }  // namespace
@@ -372,14 +396,14 @@ std::string Subtitle(const std::vector<Run>& runs) {
 std::string WritePage(const std::vector<Run>& runs, std::string_view generator) {
   std::string out;
   out.reserve(4096 + runs.size() * 16384);
-  const std::string title = Title(runs);
+  std::string title, h1, sub;
+  Heading(runs, title, h1, sub);
   out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
          "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\"><title>";
   out += title;
   out += "</title><style>";
   out += kStyle;
-  out += "</style></head>\n<body><main><header><h1>" + title + "</h1><p class=\"sub\">" + Subtitle(runs) +
-         "</p></header>\n";
+  out += "</style></head>\n<body><main><header><h1>" + h1 + "</h1><p class=\"sub\">" + sub + "</p></header>\n";
   const bool several = runs.size() > 1;
   if (several) {
     Comparison(out, runs);

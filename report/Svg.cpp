@@ -96,7 +96,7 @@ double LegendEntry(std::string& svg, double x, double y, const char* colour, con
     x += 18;
   }
   svg += Text(x, y, text);
-  return x + 7.0 * static_cast<double>(text.size()) + 20;
+  return x + 9.0 * static_cast<double>(text.size()) + 20;  // wide enough for the narrow screens' larger type
 }
 
 }  // namespace
@@ -152,10 +152,10 @@ std::string HistogramChart(const Run& run) {
   svg += YTitle(p, "Accesses");
   svg += Text(p.left + p.width / 2, height - 8, "Time from the access command [s], half-second bins",
               " text-anchor=\"middle\"");
-  double lx = p.left;
-  lx = LegendEntry(svg, lx, 18, kReadyColour, "Ready", false);
+  svg += "<g class=\"legend\">";
+  const double lx = LegendEntry(svg, p.left, 18, kReadyColour, "Ready", false);
   LegendEntry(svg, lx, 18, kPlateReadyColour, "PlateReady", false);
-  svg += "</svg>";
+  svg += "</g></svg>";
   return svg;
 }
 
@@ -356,10 +356,10 @@ std::string TrendChart(const std::vector<const Run*>& runs) {
   svg += Frame(p);
   svg += YTitle(p, "Access time [s]");
   svg += Text(p.left + p.width / 2, height - 8, "Runs in the order they started", " text-anchor=\"middle\"");
-  double lx = p.left;
-  lx = LegendEntry(svg, lx, 18, kMeanColour, "Mean access time", true);
+  svg += "<g class=\"legend\">";
+  const double lx = LegendEntry(svg, p.left, 18, kMeanColour, "Mean access time", true);
   LegendEntry(svg, lx, 18, kMaxColour, "Maximum access time", true, true);
-  svg += "</svg>";
+  svg += "</g></svg>";
   return svg;
 }
 
