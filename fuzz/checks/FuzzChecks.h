@@ -37,6 +37,8 @@ void CheckConversions(const uint8_t* data, size_t size);
 void CheckOperatorLines(const uint8_t* data, size_t size);
 // The simulator's command parser, fed as the in-process harness feeds it.
 void CheckSimProtocol(const uint8_t* data, size_t size);
+// The report's reader of result files, on the input as a file's bytes.
+void CheckReadResultFile(const uint8_t* data, size_t size);
 
 struct FuzzTarget {
   const char* name;  // the folder name under fuzz/corpus and fuzz/regressions

@@ -28,6 +28,7 @@ const FuzzTarget kFuzzTargets[] = {
     {"conversions", CheckConversions},
     {"operator_lines", CheckOperatorLines},
     {"sim_protocol", CheckSimProtocol},
+    {"result_file", CheckReadResultFile},
 };
 const size_t kFuzzTargetCount = sizeof kFuzzTargets / sizeof kFuzzTargets[0];
 
