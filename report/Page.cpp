@@ -46,7 +46,7 @@ h3{font-size:1.05em;margin:1.4em 0 .3em}
 .verdict ol{margin:.2em 0 .2em 1.2em;padding:0;font-size:.92em}
 .badge{display:inline-block;min-width:5.5em;margin-right:.5em;padding:0 .45em;border-radius:3px;color:#fff;font-weight:600;font-size:.9em;text-align:center}
 .badge.ok{background:var(--ok)}.badge.warn{background:var(--warn)}.badge.bad{background:var(--bad)}.badge.info{background:#5a6b7d}
-dl.facts{display:grid;grid-template-columns:repeat(auto-fill,minmax(150px,1fr));gap:.4em 1.4em;margin:.4em 0 1em}
+dl.facts{display:grid;grid-template-columns:repeat(auto-fill,minmax(min(180px,40%),1fr));gap:.4em 1.4em;margin:.4em 0 1em}
 dl.facts dt{color:#555;font-size:.85em}
 dl.facts dd{margin:0;font-weight:600;overflow-wrap:anywhere}
 .cols{display:grid;grid-template-columns:repeat(auto-fit,minmax(320px,1fr));gap:0 2.5em;align-items:start}
@@ -63,7 +63,7 @@ table.cmp tbody tr:nth-child(even){background:#f6f8fb}
 figure{margin:.6em 0 1.2em}
 figcaption{color:#555;font-size:.88em;margin-top:.2em}
 .nodata{color:#555;font-style:italic}
-svg.chart{display:block;width:100%;height:auto;max-width:960px;font:12px system-ui,-apple-system,"Segoe UI",Arial,sans-serif;fill:#333}
+svg.chart{display:block;width:100%;height:auto;font:12px system-ui,-apple-system,"Segoe UI",Arial,sans-serif;fill:#333}
 svg .grid{stroke:#e4e4e4;fill:none}
 svg .axis{stroke:#777;fill:none}
 svg .line{fill:none;stroke-width:1.6;stroke-linejoin:round;stroke-linecap:round}
@@ -71,7 +71,7 @@ svg .note{fill:#555}
 svg .ptitle{font-weight:600}
 a{color:var(--accent)}
 footer{color:#777;font-size:.85em;margin:2.5em 0 1em;padding-top:.5em;border-top:1px solid #ddd}
-@media (max-width:600px){body{font-size:14px}main{padding:8px}th,td{padding:.2em .35em}svg.chart{font-size:17px}}
+@media (max-width:600px){body{font-size:14px}main{padding:8px}th,td{padding:.2em .35em}svg.chart{font-size:18px}}
 @media print{body{font-size:10pt}main{max-width:none;padding:0}
 section+section{break-before:page}h2{border-top-width:2px}
 figure,table,.verdict,dl.facts{break-inside:avoid}a{color:inherit;text-decoration:none}

@@ -16,6 +16,9 @@ namespace report::page {
 namespace {
 
 constexpr double kWidth = 800;  // viewBox width of every chart
+// Room for the y axis's labels and its title, also in the larger type the
+// page uses on narrow screens.
+constexpr double kLeft = 74;
 
 // The plot area of a chart, in viewBox pixels.
 struct Plot {
@@ -96,7 +99,7 @@ double LegendEntry(std::string& svg, double x, double y, const char* colour, con
     x += 18;
   }
   svg += Text(x, y, text);
-  return x + 9.0 * static_cast<double>(text.size()) + 20;  // wide enough for the narrow screens' larger type
+  return x + 10.5 * static_cast<double>(text.size()) + 20;  // room for the narrow screens' larger type
 }
 
 }  // namespace
@@ -121,7 +124,7 @@ std::string HistogramChart(const Run& run) {
   if (first < 0) first = lowest, last = highest;
 
   const double height = 300;
-  const Plot p{62, 34, kWidth - 62 - 20, height - 34 - 48};
+  const Plot p{kLeft, 34, kWidth - kLeft - 20, height - 34 - 48};
   const Axis x = NiceAxis(first * 0.5, (last + 1) * 0.5, 10);
   Axis y = NiceAxis(0, std::max<uint32_t>(top, 1), 5);
   if (y.step < 1) y.step = 1, y.hi = std::ceil(y.hi), y.decimals = 0;  // counts are whole
@@ -234,7 +237,7 @@ std::string ClimateChart(const Run& run) {
   const Panel panels[3] = {{"Temperature", "\xC2\xB0" "C", kTemperatureColour, &ClimateReading::temperature},
                            {"Humidity", "%RH", kHumidityColour, &ClimateReading::humidity},
                            {"CO\xE2\x82\x82", "%", kCo2Colour, &ClimateReading::co2}};
-  const double left = 62, right = 20, titleH = 22, plotH = 78, gap = 10, top = 4, bottom = 48;
+  const double left = kLeft, right = 20, titleH = 22, plotH = 78, gap = 10, top = 4, bottom = 48;
   const double height = top + 3 * (titleH + plotH) + 2 * gap + bottom;
   const double width = kWidth - left - right;
 
@@ -304,15 +307,22 @@ std::string TrendChart(const std::vector<const Run*>& runs) {
   if (!any) return {};
 
   const double height = 280;
-  const Plot p{62, 34, kWidth - 62 - 20, height - 34 - 48};
-  const Axis y = NiceAxis(0, std::max(top, 1.0), 5);
+  const Plot p{kLeft, 34, kWidth - kLeft - 20, height - 34 - 48};
+  // The axis spans the figures, not 0 to the top: a store that is a tenth
+  // slower than last month must show it at a glance. From 0 only when the
+  // figures come near it anyway.
+  double low = top;
+  for (size_t i = 0; i < n; ++i)
+    for (double v : {mean[i], max[i]})
+      if (v >= 0) low = std::min(low, v);
+  const Axis y = NiceAxis(low < top * 0.4 ? 0 : low, std::max(top, 0.1), 5);
   const double slot = p.width / static_cast<double>(n);
   const auto xAt = [&](size_t i) { return p.left + (static_cast<double>(i) + 0.5) * slot; };
 
   std::string svg = Open(height, "Mean and maximum access time per run");
   svg += YAxis(y, p);
   // A run's date under its point; as many as fit side by side.
-  const size_t every = std::max<size_t>(1, static_cast<size_t>(std::ceil(78.0 / slot)));
+  const size_t every = std::max<size_t>(1, static_cast<size_t>(std::ceil(110.0 / slot)));
   PathData ticks;
   std::string labels = "<g text-anchor=\"middle\">";
   for (size_t i = 0; i < n; i += every) {

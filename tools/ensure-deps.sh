@@ -1,8 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
+# With "page": those the report page's browser check needs instead (headless
+# Chromium driven by Selenium, the screenshot read with Pillow).
 set -euo pipefail
+pkgs=(cmake ninja-build g++ libgtest-dev libncurses-dev tmux)
+if [ "${1:-}" = page ]; then
+  pkgs=(chromium chromium-driver python3-selenium python3-pil)
+fi
 need=()
-for pkg in cmake ninja-build g++ libgtest-dev libncurses-dev tmux; do
+for pkg in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then
