@@ -41,7 +41,7 @@ constexpr size_t kMaxProblems = 200;
 // The widest figures the console can print: a 32-bit count of hundredths or
 // a controller word read as a 32-bit number, in tenths. More digits than
 // this are damage, and keep every figure exact in 64 bits.
-constexpr size_t kMaxIntegerDigits = 15;
+constexpr size_t kMaxIntegerDigits = 14;
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -449,7 +449,7 @@ bool Reader::ReadHeader(const Line& rule, Section section, Header& header, Probl
         int64_t serial = 0, parts[3] = {};
         bool ok = t.size() == kBlockWidth && StartsWith(t, prefix) && ReadInteger(t, pos, true, serial) &&
                   serial >= INT32_MIN && serial <= INT32_MAX && t[pos] == ' ';
-        while (ok && t[pos] == ' ') ++pos;
+        while (ok && pos < t.size() && t[pos] == ' ') ++pos;
         ok = ok && StartsWith(t.substr(pos), firmware);
         const size_t versionAt = pos + firmware.size();
         pos = versionAt;
