@@ -6,6 +6,7 @@
 // its line end may be cut short anywhere, so it is never read.
 #include "report/ResultFile.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -408,12 +409,21 @@ bool Reader::ReadHeader(const Line& rule, Section section, Header& header, Probl
     const std::string_view t = line.text;
     switch (i) {
       case 1: {
+        // "Quendal AG", blanks and the date. A clock set before 2000 makes
+        // the console print a year of three characters; that is the clock's
+        // fault, not the file's: the date is then missing, the file is read.
         const std::string_view left = "Quendal AG";
-        dateOk =
-            t.size() == kBlockWidth && StartsWith(t, left) &&
-            t.substr(left.size(), kBlockWidth - 8 - left.size()).find_first_not_of(' ') == std::string_view::npos &&
-            ReadDate(t.substr(kBlockWidth - 8), header.stamp);
-        if (!dateOk) bad(line.number, "the header's date line does not read (\"Quendal AG\" and a date DD-MM-YY)");
+        const size_t dateAt = t.find_last_of(' ') + 1;
+        const std::string_view date = t.substr(std::min(dateAt, t.size()));
+        const bool form =
+            t.size() == kBlockWidth && StartsWith(t, left) && dateAt > left.size() &&
+            t.substr(left.size(), dateAt - left.size()).find_first_not_of(' ') == std::string_view::npos &&
+            (date.size() == 8 || date.size() == 9) && date.find_first_not_of("0123456789-") == std::string_view::npos;
+        dateOk = form && ReadDate(date, header.stamp);
+        if (!form)
+          bad(line.number, "the header's date line does not read (\"Quendal AG\" and a date DD-MM-YY)");
+        else if (!dateOk)
+          Note(line.number, "the header's date is no day of the calendar (the console's clock?): no date for it");
         break;
       }
       case 2:

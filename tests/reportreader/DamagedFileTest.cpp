@@ -255,7 +255,7 @@ TEST(NotAResultFile, IsToldWithTheLineWhereItStopsBeingOne) {
       {"a rule of 54", whole.substr(1), 1},
       {"a rule and no more", std::string(55, '_') + "\n", 2},
       {"the first header cut", whole.substr(0, 200), 5},  // in the middle of line 5
-      {"no such day", withLine(1, "Quendal AG                                     31-02-26"), 2},
+      {"no date", withLine(1, "Quendal AG                                 8 Dec 2026"), 2},
       {"no such hour", withLine(2, "Default User                                   24:00:02"), 3},
       {"another title", withLine(5, "                Complete Test Summary"), 6},
       {"title off centre", withLine(5, "                   System Data Summary"), 6},
@@ -286,4 +286,21 @@ TEST(Cp437, EveryByteBecomesAPrintableCharacter) {
   }
   EXPECT_EQ(report::Cp437ToUtf8("J\x81rg \x9A\xE1"), "J\u00FCrg \u00DC\u00DF");
   EXPECT_EQ(report::Cp437ToUtf8("A\x01\x0D\x7F"), "A\u263A\u266A\u2302");
+}
+
+TEST(DamagedFile, ADateTheClockGotWrongLeavesTheRunWithoutItsDate) {
+  // A clock before 2000 gives a year of three characters; one gives a day
+  // that is no day. The file is the console's all the same.
+  for (const std::string date : {"08-12-020", "31-02-26", "00-12-26"}) {
+    SCOPED_TRACE(date);
+    std::vector<std::string> lines = ShortStoreRun().lines;
+    lines[1] = "Quendal AG" + std::string(45 - date.size(), ' ') + date;
+    const report::ReadResult r = Read(Join(lines));
+    ASSERT_EQ(r.status, ReadStatus::kRead) << r.error.text;
+    EXPECT_FALSE(r.run.Start().valid);
+    EXPECT_TRUE(r.run.End().valid);
+    ASSERT_EQ(r.run.problems.size(), 1u);
+    EXPECT_EQ(r.run.problems[0].line, 2);
+    EXPECT_TRUE(r.run.complete);
+  }
 }
