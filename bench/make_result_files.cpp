@@ -81,11 +81,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "make_result_files: %s: %s\n", path.c_str(), std::strerror(errno));
       return 1;
     }
-    std::printf("%s  %04d-%02d-%02d %02d:%02d  %.2f h  interval %d s  speed %.3f  %zu lines\n", path.c_str(),
-                spec.year, spec.month, spec.day, spec.hour, spec.minute, spec.hours, spec.intervalSeconds, spec.speed,
+    std::printf("%s  %04d-%02d-%02d %02d:%02d  %.2f h  interval %d s  speed %.3f  %zu lines\n", path.c_str(), spec.year,
+                spec.month, spec.day, spec.hour, spec.minute, spec.hours, spec.intervalSeconds, spec.speed,
                 lines.size());
   }
-  std::printf("%d files, %.1f s of processor time\n", count,
-              static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC);
+  std::printf("%d files, %.1f s of processor time\n", count, static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC);
   return 0;
 }

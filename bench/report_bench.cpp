@@ -10,6 +10,8 @@
 // and more, a histogram of some 140 rows) and each is written out in turn
 // with its dates moved on by a week a file: 100 files, as a folder of
 // results would hold them.
+#include <unistd.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -18,8 +20,6 @@
 #include <iterator>
 #include <string>
 #include <vector>
-
-#include <unistd.h>
 
 #include "bench/ResultFiles.h"
 #include "report/Page.h"
@@ -59,9 +59,9 @@ std::string ShiftDates(const std::vector<std::string>& lines, long days) {
     if (l.rfind("Quendal AG", 0) != 0 || l.size() < 8) continue;
     const std::string date = l.substr(l.size() - 8);
     int y, m, d;
-    CivilFromDays(DaysFromCivil(2000 + std::atoi(date.c_str() + 6), std::atoi(date.c_str() + 3),
-                                std::atoi(date.c_str())) + days,
-                  y, m, d);
+    CivilFromDays(
+        DaysFromCivil(2000 + std::atoi(date.c_str() + 6), std::atoi(date.c_str() + 3), std::atoi(date.c_str())) + days,
+        y, m, d);
     char buf[16];
     std::snprintf(buf, sizeof buf, "%02d-%02d-%02d", d, m, y % 100);
     l.replace(l.size() - 8, 8, buf);
@@ -177,8 +177,8 @@ int main() {
   }
   const double makeSeconds = static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC;
 
-  std::printf("report over %d result files of 24-hour runs (%d distinct runs, dates a week apart), one core\n",
-              kFiles, distinct);
+  std::printf("report over %d result files of 24-hour runs (%d distinct runs, dates a week apart), one core\n", kFiles,
+              distinct);
   std::printf("  files made in-process     %.1f s of processor time, %.1f MB on disk\n", makeSeconds,
               static_cast<double>(diskBytes) / 1e6);
   Round rounds[3];
@@ -200,8 +200,8 @@ int main() {
   std::remove((dir + "/all.csv").c_str());
   rmdir(dir.c_str());
 
-  const bool ok = r.ok && r.runs == static_cast<size_t>(kFiles) && times[1] < kTargetSeconds &&
-                  r.pageBytes < kTargetPageBytes;
+  const bool ok =
+      r.ok && r.runs == static_cast<size_t>(kFiles) && times[1] < kTargetSeconds && r.pageBytes < kTargetPageBytes;
   std::printf("%s\n", ok ? "PASS" : "FAIL");
   return ok ? 0 : 1;
 }

@@ -30,12 +30,11 @@ constexpr const char* kColumns[] = {
     "file", "serial", "date", "time", "firmware", "operator", "complete", "total_accesses", "car_pos_errors",
     "access_mean_s", "access_min_s", "access_max_s", "load_mean_s", "unload_mean_s", "climate_lines",
     // Beyond the columns every reader may rely on:
-    "end_date", "end_time", "duration_s", "interval_s", "uncounted_accesses_at_least", "problems",
-    "incomplete_reason", "access_pr_mean_s", "access_pr_min_s", "access_pr_max_s", "load_min_s", "load_max_s",
-    "load_pr_mean_s", "load_pr_min_s", "load_pr_max_s", "unload_min_s", "unload_max_s", "unload_pr_mean_s",
-    "unload_pr_min_s", "unload_pr_max_s", "temperature_min_c", "temperature_max_c", "humidity_min_pct",
-    "humidity_max_pct", "co2_min_pct", "co2_max_pct", "access_mode", "cassettes", "plate_trace", "addressing",
-    "cassette_levels", "procedure"};
+    "end_date", "end_time", "duration_s", "interval_s", "uncounted_accesses_at_least", "problems", "incomplete_reason",
+    "access_pr_mean_s", "access_pr_min_s", "access_pr_max_s", "load_min_s", "load_max_s", "load_pr_mean_s",
+    "load_pr_min_s", "load_pr_max_s", "unload_min_s", "unload_max_s", "unload_pr_mean_s", "unload_pr_min_s",
+    "unload_pr_max_s", "temperature_min_c", "temperature_max_c", "humidity_min_pct", "humidity_max_pct", "co2_min_pct",
+    "co2_max_pct", "access_mode", "cassettes", "plate_trace", "addressing", "cassette_levels", "procedure"};
 
 // A text as a cell: made clean, and kept from being taken for a formula by
 // a spreadsheet (a leading = + - @ gets an apostrophe, as spreadsheets

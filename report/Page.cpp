@@ -31,7 +31,8 @@ constexpr size_t kProblemsListed = 20;
 constexpr const char* kStyle = R"(
 :root{--ok:#2e7d32;--bad:#c62828;--warn:#a85d00;--accent:#1f5fa8}
 *{box-sizing:border-box}
-body{margin:0;font:15px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,"Helvetica Neue",Arial,sans-serif;color:#1d1d1d;background:#fff}
+body{margin:0;font:15px/1.45 system-ui,-apple-system,"Segoe UI",Roboto,"Helvetica Neue",Arial,sans-serif;
+color:#1d1d1d;background:#fff}
 main{max-width:1080px;margin:0 auto;padding:12px 18px}
 h1{font-size:1.6em;margin:.3em 0 .1em}
 h2{font-size:1.3em;margin:1.8em 0 .5em;padding-top:.5em;border-top:3px solid var(--accent)}
@@ -44,9 +45,12 @@ h3{font-size:1.05em;margin:1.4em 0 .3em}
 .verdict ul{margin:0;padding:0;list-style:none}
 .verdict li{margin:.2em 0}
 .verdict ol{margin:.2em 0 .2em 1.2em;padding:0;font-size:.92em}
-.badge{display:inline-block;min-width:5.5em;margin-right:.5em;padding:0 .45em;border-radius:3px;color:#fff;font-weight:600;font-size:.9em;text-align:center}
-.badge.ok{background:var(--ok)}.badge.warn{background:var(--warn)}.badge.bad{background:var(--bad)}.badge.info{background:#5a6b7d}
-dl.facts{display:grid;grid-template-columns:repeat(auto-fill,minmax(min(180px,40%),1fr));gap:.4em 1.4em;margin:.4em 0 1em}
+.badge{display:inline-block;min-width:5.5em;margin-right:.5em;padding:0 .45em;border-radius:3px;color:#fff;
+font-weight:600;font-size:.9em;text-align:center}
+.badge.ok{background:var(--ok)}.badge.warn{background:var(--warn)}.badge.bad{background:var(--bad)}
+.badge.info{background:#5a6b7d}
+dl.facts{display:grid;grid-template-columns:repeat(auto-fill,minmax(min(180px,40%),1fr));gap:.4em 1.4em;
+margin:.4em 0 1em}
 dl.facts dt{color:#555;font-size:.85em}
 dl.facts dd{margin:0;font-weight:600;overflow-wrap:anywhere}
 .cols{display:grid;grid-template-columns:repeat(auto-fit,minmax(320px,1fr));gap:0 2.5em;align-items:start}
@@ -87,9 +91,7 @@ std::string TimeCell(bool measured, double v) {
 
 std::string CountCell(int64_t v) { return "<td class=\"n\">" + (v >= 0 ? Integer(v) : kDash) + "</td>"; }
 
-std::string FileTextOrDash(std::string_view cp437) {
-  return cp437.empty() ? std::string(kDash) : HtmlFromFile(cp437);
-}
+std::string FileTextOrDash(std::string_view cp437) { return cp437.empty() ? std::string(kDash) : HtmlFromFile(cp437); }
 
 std::string StampText(const Stamp& s) { return s.valid ? s.Date() + " " + s.Time() : std::string(); }
 
@@ -194,10 +196,11 @@ void SummaryTables(std::string& out, const Run& run) {
     out += "<p class=\"nodata\">No test summary: the file ends before it.</p>";
     return;
   }
-  out += "<div class=\"cols\"><div class=\"scroll\"><table><thead><tr><th rowspan=\"2\">Times [s]</th>"
-         "<th class=\"n\" colspan=\"3\">Ready</th><th class=\"n\" colspan=\"3\">PlateReady</th></tr><tr>"
-         "<th class=\"n\">Min.</th><th class=\"n\">Max.</th><th class=\"n\">Mean</th>"
-         "<th class=\"n\">Min.</th><th class=\"n\">Max.</th><th class=\"n\">Mean</th></tr></thead><tbody>";
+  out +=
+      "<div class=\"cols\"><div class=\"scroll\"><table><thead><tr><th rowspan=\"2\">Times [s]</th>"
+      "<th class=\"n\" colspan=\"3\">Ready</th><th class=\"n\" colspan=\"3\">PlateReady</th></tr><tr>"
+      "<th class=\"n\">Min.</th><th class=\"n\">Max.</th><th class=\"n\">Mean</th>"
+      "<th class=\"n\">Min.</th><th class=\"n\">Max.</th><th class=\"n\">Mean</th></tr></thead><tbody>";
   static const char* const kGroups[3] = {"Access (all)", "Load", "Unload"};
   bool dash = false;
   for (int g = 0; g < 3; ++g) {
@@ -243,8 +246,9 @@ void Charts(std::string& out, const Run& run) {
   out += "<h3>Handling times</h3>";
   const std::string histogram = HistogramChart(run);
   if (histogram.empty()) {
-    out += "<p class=\"nodata\">No histogram in the file: the run ended before it was written, or made no "
-           "access.</p>";
+    out +=
+        "<p class=\"nodata\">No histogram in the file: the run ended before it was written, or made no "
+        "access.</p>";
   } else {
     out += "<figure>" + histogram +
            "<figcaption>Accesses by the time from the access command to PlateReady and to Ready, in half-second "
@@ -253,10 +257,12 @@ void Charts(std::string& out, const Run& run) {
   out += "<h3>Climate</h3>";
   const std::string climate = ClimateChart(run);
   if (climate.empty()) {
-    out += "<p class=\"nodata\">No climate readings in the file: one is written a minute while the run goes "
-           "on.</p>";
+    out +=
+        "<p class=\"nodata\">No climate readings in the file: one is written a minute while the run goes "
+        "on.</p>";
   } else {
-    out += "<figure>" + climate + "<figcaption>" + Plural(static_cast<int64_t>(run.climate.size()), "reading", "readings") +
+    out += "<figure>" + climate + "<figcaption>" +
+           Plural(static_cast<int64_t>(run.climate.size()), "reading", "readings") +
            ", one a minute.</figcaption></figure>";
   }
 }
@@ -290,9 +296,7 @@ std::string Marks(const Run& run, const char*& cls) {
   // run's own section tells about it.
   if (uncounted > 1) marks += ", \xE2\x89\xA5" + Integer(uncounted) + " not counted";
   if (!run.problems.empty()) marks += ", " + Integer(static_cast<int64_t>(run.problems.size())) + " damaged";
-  cls = !run.complete || run.summary.carPosErrors > 0 ? "bad"
-        : uncounted > 1 || !run.problems.empty()      ? "warn"
-                                                      : "ok";
+  cls = !run.complete || run.summary.carPosErrors > 0 ? "bad" : uncounted > 1 || !run.problems.empty() ? "warn" : "ok";
   return marks;
 }
 
@@ -309,9 +313,10 @@ void Comparison(std::string& out, const std::vector<Run>& runs) {
          " runs</h2><div class=\"scroll\"><table class=\"cmp\"><thead><tr><th class=\"n\">Run</th><th>Start</th>";
   if (serials) out += "<th class=\"n\">SNr.</th>";
   if (operators) out += "<th>Operator</th>";
-  out += "<th>Length</th><th>Verdict</th><th class=\"n\">Accesses</th><th class=\"n\">Car. pos. errors</th>"
-         "<th class=\"n\">Mean access [s]</th><th class=\"n\">Max. access [s]</th><th class=\"n\">Mean load [s]</th>"
-         "<th class=\"n\">Mean unload [s]</th><th>File</th></tr></thead><tbody>";
+  out +=
+      "<th>Length</th><th>Verdict</th><th class=\"n\">Accesses</th><th class=\"n\">Car. pos. errors</th>"
+      "<th class=\"n\">Mean access [s]</th><th class=\"n\">Max. access [s]</th><th class=\"n\">Mean load [s]</th>"
+      "<th class=\"n\">Mean unload [s]</th><th>File</th></tr></thead><tbody>";
   for (size_t i : order) {
     const Run& run = runs[i];
     const std::string n = Integer(static_cast<int64_t>(i + 1));
@@ -398,8 +403,9 @@ std::string WritePage(const std::vector<Run>& runs, std::string_view generator) 
   out.reserve(4096 + runs.size() * 16384);
   std::string title, h1, sub;
   Heading(runs, title, h1, sub);
-  out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-         "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\"><title>";
+  out +=
+      "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+      "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\"><title>";
   out += title;
   out += "</title><style>";
   out += kStyle;

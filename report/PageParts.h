@@ -52,7 +52,7 @@ std::vector<size_t> ComparisonOrder(const std::vector<Run>& runs);
 // ten, about `ticks` of them.
 struct Axis {
   double lo = 0, hi = 1, step = 1;
-  int decimals = 0;  // enough to tell the tick labels apart
+  int decimals = 0;   // enough to tell the tick labels apart
   int Count() const;  // ticks from lo to hi, both ends included
   double Tick(int i) const;
 };
@@ -77,10 +77,10 @@ class PathData {
   void Flush();
   void Emit(char cmd, long dx, long dy);
   std::string d_;
-  long x_ = 0, y_ = 0;        // the pen, tenths of a pixel, as written
-  bool open_ = false;         // a subpath is under way
-  bool pending_ = false;      // a line end not yet written (it may be extended)
-  long px_ = 0, py_ = 0;      // that end
+  long x_ = 0, y_ = 0;    // the pen, tenths of a pixel, as written
+  bool open_ = false;     // a subpath is under way
+  bool pending_ = false;  // a line end not yet written (it may be extended)
+  long px_ = 0, py_ = 0;  // that end
 };
 // Tenths of a pixel as the shortest decimal: 120 -> "12", -5 -> "-0.5".
 std::string Tenths(long t);

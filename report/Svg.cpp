@@ -68,8 +68,8 @@ std::string XAxis(const Axis& a, const Plot& p, double gridTop) {
     ticks.LineTo(x, p.Bottom() + 5);
     labels += Text(x, p.Bottom() + 19, Fixed(v, a.decimals));
   }
-  return "<path class=\"grid\" d=\"" + grid.Take() + "\"/><path class=\"axis\" d=\"" + ticks.Take() + "\"/>" +
-         labels + "</g>";
+  return "<path class=\"grid\" d=\"" + grid.Take() + "\"/><path class=\"axis\" d=\"" + ticks.Take() + "\"/>" + labels +
+         "</g>";
 }
 
 // The frame's left and bottom lines.
@@ -234,7 +234,10 @@ std::string ClimateChart(const Run& run) {
     const char* colour;
     double ClimateReading::*value;
   };
-  const Panel panels[3] = {{"Temperature", "\xC2\xB0" "C", kTemperatureColour, &ClimateReading::temperature},
+  const Panel panels[3] = {{"Temperature",
+                            "\xC2\xB0"
+                            "C",
+                            kTemperatureColour, &ClimateReading::temperature},
                            {"Humidity", "%RH", kHumidityColour, &ClimateReading::humidity},
                            {"CO\xE2\x82\x82", "%", kCo2Colour, &ClimateReading::co2}};
   const double left = kLeft, right = 20, titleH = 22, plotH = 78, gap = 10, top = 4, bottom = 48;

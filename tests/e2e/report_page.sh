@@ -54,7 +54,8 @@ for run in short day tiny cut; do
 done
 grep -q 'incomplete' cut.err || fail "vekton-report did not call the cut file incomplete: $(cat cut.err)"
 inputs=(short.spf day.spf tiny.spf cut.spf series/*.spf)
-"$REPORT" -o all.html --csv all.csv "${inputs[@]}" >all.out 2>all.err || fail "vekton-report on ${#inputs[@]} files: $(cat all.err)"
+"$REPORT" -o all.html --csv all.csv "${inputs[@]}" >all.out 2>all.err ||
+  fail "vekton-report on ${#inputs[@]} files: $(cat all.err)"
 
 # --- in the browser -------------------------------------------------------
 mkdir -p png
@@ -144,4 +145,5 @@ print("CSV: %d rows checked" % len(rows))
 sys.exit(1 if bad else 0)
 EOF
 
-echo "PASS: report page ($(grep -c '^checked: ' browser.log) pages rendered, $(wc -c <all.html) bytes for ${#inputs[@]} runs)"
+pages=$(grep -c '^checked: ' browser.log)
+echo "PASS: report page ($pages pages rendered, $(wc -c <all.html) bytes for ${#inputs[@]} runs)"

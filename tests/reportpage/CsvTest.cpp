@@ -56,8 +56,10 @@ std::vector<std::vector<std::string>> Parse(const std::string& csv, bool& wellFo
   }
   if (quoted) wellFormed = false;
   // The table ends with a line end: the last "row" is the empty rest.
-  if (rows.back().size() == 1 && rows.back()[0].empty()) rows.pop_back();
-  else wellFormed = false;
+  if (rows.back().size() == 1 && rows.back()[0].empty())
+    rows.pop_back();
+  else
+    wellFormed = false;
   return rows;
 }
 
@@ -80,7 +82,7 @@ struct CommaLocale : std::numpunct<char> {
 
 }  // namespace
 
-TEST(ReportCsv, HeaderQuotingAndLineEndsFollowRfc4180) {
+TEST(ReportPageCsv, HeaderQuotingAndLineEndsFollowRfc4180) {
   report::Run a = CompleteRun("a,\"b\".spf", At(2026, 1, 5, 17, 0, 2));
   for (Header& h : a.headers) h.operatorName = "M\x81ller, Hans";  // code page 437: ü
   report::Run b = CompleteRun("=cmd|' /C calc'!A0.spf", Stamp{});
@@ -92,9 +94,10 @@ TEST(ReportCsv, HeaderQuotingAndLineEndsFollowRfc4180) {
   const auto rows = Parse(csv.substr(kBom.size()), wellFormed);
   EXPECT_TRUE(wellFormed);
   ASSERT_EQ(rows.size(), 3u);
-  const std::vector<std::string> first = {"file", "serial", "date", "time", "firmware", "operator", "complete",
-                                          "total_accesses", "car_pos_errors", "access_mean_s", "access_min_s",
-                                          "access_max_s", "load_mean_s", "unload_mean_s", "climate_lines"};
+  const std::vector<std::string> first = {"file",           "serial",        "date",         "time",
+                                          "firmware",       "operator",      "complete",     "total_accesses",
+                                          "car_pos_errors", "access_mean_s", "access_min_s", "access_max_s",
+                                          "load_mean_s",    "unload_mean_s", "climate_lines"};
   ASSERT_GE(rows[0].size(), first.size());
   EXPECT_EQ(std::vector<std::string>(rows[0].begin(), rows[0].begin() + first.size()), first);
   for (const auto& r : rows) EXPECT_EQ(r.size(), rows[0].size());
@@ -120,7 +123,7 @@ TEST(ReportCsv, HeaderQuotingAndLineEndsFollowRfc4180) {
   EXPECT_EQ(page::CsvField(""), "");
 }
 
-TEST(ReportCsv, NumbersKeepTheirPointUnderAGermanLocale) {
+TEST(ReportPageCsv, NumbersKeepTheirPointUnderAGermanLocale) {
   report::Run r = CompleteRun("x.spf", At(2026, 1, 5, 17, 0, 2));
   r.summary.totalAccesses = 12345;
   r.summary.mean[kAll].ready = 5.9;
@@ -153,7 +156,7 @@ TEST(ReportCsv, NumbersKeepTheirPointUnderAGermanLocale) {
   EXPECT_EQ(page::Integer(-9223372036854775807LL - 1), "-9223372036854775808");
 }
 
-TEST(ReportCsv, FiguresThatAreNotTimesLeaveTheirCellsEmpty) {
+TEST(ReportPageCsv, FiguresThatAreNotTimesLeaveTheirCellsEmpty) {
   report::Run noLoads = CompleteRun("noloads.spf", At(2026, 1, 5, 17, 0, 2));
   Unmeasured(noLoads.summary, kLoad, 17.5);
   report::Run noSummary = CompleteRun("nosummary.spf", At(2026, 1, 12, 17, 0, 2));

@@ -24,8 +24,8 @@ std::vector<std::string> OutsideReferences(const std::string& page) {
   std::vector<std::string> found;
   static const std::regex tag("<[^>]*>");
   static const std::regex attribute("\\s([a-zA-Z:-]+)\\s*=\\s*\"([^\"]*)\"");
-  static const char* const kTags[] = {"<script", "<link", "<img", "<iframe", "<object", "<embed", "<base",
-                                      "<image", "<use", "<audio", "<video", "<source", "<form", "<meta http"};
+  static const char* const kTags[] = {"<script", "<link", "<img",   "<iframe", "<object", "<embed", "<base",
+                                      "<image",  "<use",  "<audio", "<video",  "<source", "<form",  "<meta http"};
   for (auto t = std::sregex_iterator(page.begin(), page.end(), tag); t != std::sregex_iterator(); ++t) {
     const std::string s = t->str();
     for (const char* bad : kTags)
@@ -119,7 +119,9 @@ TEST(ReportPage, EachChartIsThereWhenItsDataIsAndOtherwiseANote) {
   EXPECT_NE(svgs[0].find(">PlateReady<"), std::string::npos);
   EXPECT_NE(svgs[1].find("Climate"), std::string::npos);
   EXPECT_EQ(PathsOf(svgs[1], "class=\"line\"").size(), 3u);  // temperature, humidity, CO2
-  EXPECT_NE(svgs[1].find("[\xC2\xB0" "C]"), std::string::npos);
+  EXPECT_NE(svgs[1].find("[\xC2\xB0"
+                         "C]"),
+            std::string::npos);
   EXPECT_NE(svgs[1].find("[%RH]"), std::string::npos);
   EXPECT_NE(svgs[1].find("[min]"), std::string::npos);  // half an hour is told in minutes
   EXPECT_EQ(page.find("class=\"nodata\""), std::string::npos);

@@ -11,12 +11,14 @@
 using namespace report::page;
 using namespace pagetest;
 
-TEST(ReportParts, TextIsMadeCleanBeforeItIsEscaped) {
+TEST(ReportPageParts, TextIsMadeCleanBeforeItIsEscaped) {
   EXPECT_EQ(Html("M\xC3\xBCller & <Co> \"x\" 'y'"), "M\xC3\xBCller &amp; &lt;Co&gt; &quot;x&quot; &#39;y&#39;");
   const std::string r = "\xEF\xBF\xBD";
   // Not UTF-8: a lone continuation byte, a cut sequence, an overlong '<',
   // a surrogate, beyond U+10FFFF; controls of both kinds.
-  EXPECT_EQ(CleanText("a\x80" "b"), "a" + r + "b");
+  EXPECT_EQ(CleanText("a\x80"
+                      "b"),
+            "a" + r + "b");
   EXPECT_EQ(CleanText("\xE2\x82"), r + r);
   EXPECT_EQ(CleanText("\xC0\xBC"), r + r);
   EXPECT_EQ(CleanText("\xED\xA0\x80"), r + r + r);
@@ -26,7 +28,7 @@ TEST(ReportParts, TextIsMadeCleanBeforeItIsEscaped) {
   EXPECT_EQ(HtmlFromFile("M\x81ller"), "M\xC3\xBCller");
 }
 
-TEST(ReportParts, AxesHaveRoundTicksAroundTheData) {
+TEST(ReportPageParts, AxesHaveRoundTicksAroundTheData) {
   Axis a = NiceAxis(0, 8173, 5);
   EXPECT_DOUBLE_EQ(a.lo, 0);
   EXPECT_DOUBLE_EQ(a.step, 2000);
@@ -66,7 +68,7 @@ TEST(ReportParts, AxesHaveRoundTicksAroundTheData) {
   EXPECT_EQ(a.Count(), 7);
 }
 
-TEST(ReportParts, PathDataGoesThroughEveryCornerItWasGiven) {
+TEST(ReportPageParts, PathDataGoesThroughEveryCornerItWasGiven) {
   PathData d;
   d.MoveTo(10, 20);
   d.LineTo(15, 20);
@@ -108,7 +110,7 @@ TEST(ReportParts, PathDataGoesThroughEveryCornerItWasGiven) {
   EXPECT_EQ(Tenths(120), "12");
 }
 
-TEST(ReportParts, DurationsAndTheComparisonOrder) {
+TEST(ReportPageParts, DurationsAndTheComparisonOrder) {
   EXPECT_EQ(Duration(86399), "23 h 59 min");
   EXPECT_EQ(Duration(3600), "1 h 00 min");
   EXPECT_EQ(Duration(725), "12 min 05 s");
