@@ -1,4 +1,4 @@
-// make_result_files DIR COUNT HOURS: result files of the random-access test,
+// make_result_files DIR COUNT HOURS [FIRST]: result files of the random-access test,
 // each made by the console itself in-process against the simulated store and
 // then written into DIR byte for byte as the console writes them on Linux.
 //
@@ -7,7 +7,9 @@
 // second and third run), with a fixed interval of 2, 3 or 5 s, and the store
 // wears: its mechanics lose 1.5 % of their speed from one run to the next,
 // so the report's trend chart has a slope to show. Files are named like the
-// console names them in one directory: 1234_00.spf, 1234_01.spf, ...
+// console names them in one directory: 1234_00.spf, 1234_01.spf, ... With
+// FIRST the series starts at run FIRST (its date, its name): several calls
+// then make one series between them.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -55,19 +57,20 @@ bool WriteFile(const std::string& path, const std::string& bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4) {
-    std::fprintf(stderr, "usage: make_result_files DIR COUNT HOURS\n");
+  if (argc != 4 && argc != 5) {
+    std::fprintf(stderr, "usage: make_result_files DIR COUNT HOURS [FIRST]\n");
     return 2;
   }
   const std::string dir = argv[1];
   const int count = std::atoi(argv[2]);
   const double hours = std::atof(argv[3]);
-  if (count < 1 || !(hours > 0)) {
-    std::fprintf(stderr, "make_result_files: COUNT must be 1 or more and HOURS above 0\n");
+  const int first = argc == 5 ? std::atoi(argv[4]) : 0;
+  if (count < 1 || !(hours > 0) || first < 0) {
+    std::fprintf(stderr, "make_result_files: COUNT must be 1 or more, HOURS above 0, FIRST not negative\n");
     return 2;
   }
   const std::clock_t c0 = std::clock();
-  for (int i = 0; i < count; ++i) {
+  for (int i = first; i < first + count; ++i) {
     const ResultRunSpec spec = SpecFor(i, hours);
     const std::vector<std::string> lines = MakeResultFileLines(spec);
     if (lines.empty()) {

@@ -109,12 +109,12 @@ bool HasSummary(const Summary& s) {
 
 // The run's length as the page shows it: from first to last header, or, for
 // a run cut short, at least as long as its climate lines go.
-std::string LengthText(const Run& run) {
+std::string LengthText(const Run& run, bool brief = false) {
   const int64_t s = RunSeconds(run);
   if (s >= 0) return Duration(s);
-  if (!run.climate.empty())
-    return "at least " + Duration(static_cast<int64_t>(run.climate.size()) * 60) + " (climate lines)";
-  return kDash;
+  if (run.climate.empty()) return kDash;
+  const std::string d = Duration(static_cast<int64_t>(run.climate.size()) * 60);
+  return brief ? "\xE2\x89\xA5 " + d : "at least " + d + " (climate lines)";
 }
 
 // --- the verdict ---------------------------------------------------------------------
@@ -224,15 +224,16 @@ void SummaryTables(std::string& out, const Run& run) {
   out += "</div><div class=\"scroll\"><table><tbody>";
   // Counts and texts share the value column: all to the left, next to
   // their names.
-  const auto row = [&](const char* name, const std::string& escaped) {
+  const auto row = [&](const char* name, const std::string& escaped, bool bad = false) {
     out += "<tr><th>";
     out += name;
-    out += "</th><td>" + escaped + "</td></tr>";
+    out += bad ? "</th><td class=\"bad\">" : "</th><td>";
+    out += escaped + "</td></tr>";
   };
   const auto count = [](int64_t v) { return v >= 0 ? Integer(v) : std::string(kDash); };
   row("Total accesses", count(s.totalAccesses));
   row("Access interval [s]", count(s.intervalSeconds));
-  row("Carousel position errors", count(s.carPosErrors));
+  row("Carousel position errors", count(s.carPosErrors), s.carPosErrors > 0);
   row("Access", FileTextOrDash(s.access));
   row("Cassettes", FileTextOrDash(s.cassettes));
   row("PlateTrace", FileTextOrDash(s.plateTrace));
@@ -325,12 +326,13 @@ void Comparison(std::string& out, const std::vector<Run>& runs) {
     out += "<td>" + (s.valid ? Html(s.Date() + " " + s.Time().substr(0, 5)) : std::string(kDash)) + "</td>";
     if (serials) out += "<td class=\"n\">" + SerialText(run) + "</td>";
     if (operators) out += "<td>" + FileTextOrDash(run.OperatorName()) + "</td>";
-    out += "<td>" + LengthText(run) + "</td>";
+    out += "<td>" + LengthText(run, true) + "</td>";
     const char* cls = "ok";
     const std::string marks = Marks(run, cls);
     out += std::string("<td class=\"") + cls + "\">" + marks + "</td>";
     out += CountCell(run.summary.totalAccesses);
-    out += CountCell(run.summary.carPosErrors);
+    out += run.summary.carPosErrors > 0 ? "<td class=\"n bad\">" + Integer(run.summary.carPosErrors) + "</td>"
+                                        : CountCell(run.summary.carPosErrors);
     for (auto [stat, group] : {std::pair{kMean, kAll}, {kMax, kAll}, {kMean, kLoad}, {kMean, kUnload}}) {
       double v = 0;
       const bool ok = ReadyTime(run.summary, stat, group, v);

@@ -328,10 +328,14 @@ std::string TrendChart(const std::vector<const Run*>& runs) {
   const size_t every = std::max<size_t>(1, static_cast<size_t>(std::ceil(110.0 / slot)));
   PathData ticks;
   std::string labels = "<g text-anchor=\"middle\">";
-  for (size_t i = 0; i < n; i += every) {
+  for (size_t i = 0; i < n; ++i) {
+    // A tick for every run when they are few enough to tell apart.
+    if (i % every == 0 || slot >= 4) {
+      ticks.MoveTo(xAt(i), p.Bottom());
+      ticks.LineTo(xAt(i), p.Bottom() + (i % every == 0 ? 5 : 3));
+    }
+    if (i % every != 0) continue;
     const Stamp s = runs[i]->Start();
-    ticks.MoveTo(xAt(i), p.Bottom());
-    ticks.LineTo(xAt(i), p.Bottom() + 5);
     labels += Text(xAt(i), p.Bottom() + 19, s.valid ? Html(s.Date()) : "?");
   }
   svg += "<path class=\"axis\" d=\"" + ticks.Take() + "\"/>" + labels + "</g>";
