@@ -77,7 +77,7 @@ size_t ExpectClimateOfText(const ConsoleFile& f, const report::Run& run) {
 
 }  // namespace
 
-TEST(ConsoleFile, ARunAgainstTheStoreReadsAsTheConsoleHadIt) {
+TEST(ReaderConsoleFile, ARunAgainstTheStoreReadsAsTheConsoleHadIt) {
   const ConsoleFile& f = ShortStoreRun();
   ASSERT_GT(f.accessNumber, 50);
   for (const char* eol : {"\n", "\r\n"}) {
@@ -115,7 +115,7 @@ TEST(ConsoleFile, ARunAgainstTheStoreReadsAsTheConsoleHadIt) {
   }
 }
 
-TEST(ConsoleFile, EveryCutOfItIsIncompleteWithTheWholeFilesFigures) {
+TEST(ReaderConsoleFile, EveryCutOfItIsIncompleteWithTheWholeFilesFigures) {
   const ConsoleFile& f = ShortStoreRun();
   for (const char* eol : {"\n", "\r\n"}) {
     SCOPED_TRACE(eol[0] == '\r' ? "CR LF" : "LF");
@@ -143,7 +143,7 @@ TEST(ConsoleFile, EveryCutOfItIsIncompleteWithTheWholeFilesFigures) {
   }
 }
 
-TEST(ConsoleFile, ADayLongRunReadsWhole) {
+TEST(ReaderConsoleFile, ADayLongRunReadsWhole) {
   const ConsoleFile f = RunAgainstStore(24 * 60 * kMinuteUs);
   const report::ReadResult r = Read(f.Bytes("\r\n"));
   ASSERT_EQ(r.status, ReadStatus::kRead);
@@ -154,7 +154,7 @@ TEST(ConsoleFile, ADayLongRunReadsWhole) {
   EXPECT_EQ(r.run.End().Date(), "2026-12-09");
 }
 
-TEST(ConsoleFile, NoCountedAccessShowsTheResetFiguresAsNotMeasured) {
+TEST(ReaderConsoleFile, NoCountedAccessShowsTheResetFiguresAsNotMeasured) {
   // Quit before the first access, with the interval typed as -1 (seconds).
   const ConsoleFile f = WriteFromFigures([] { WaitTime = -1; });
   const report::ReadResult r = Read(f.Bytes());
@@ -178,7 +178,7 @@ TEST(ConsoleFile, NoCountedAccessShowsTheResetFiguresAsNotMeasured) {
   EXPECT_EQ(run.UncountedAccesses(), 0);
 }
 
-TEST(ConsoleFile, FiguresAtTheEdgesOfTheirFields) {
+TEST(ReaderConsoleFile, FiguresAtTheEdgesOfTheirFields) {
   // Counters of five digits touching, the widest 32-bit counters, a run
   // whose PlateReady was not timed, times beyond the 5-wide field.
   const ConsoleFile f = WriteFromFigures([] {
@@ -217,7 +217,7 @@ TEST(ConsoleFile, FiguresAtTheEdgesOfTheirFields) {
   EXPECT_FALSE(run.summary.ReadyMeasured(report::kUnload));
 }
 
-TEST(ConsoleFile, ClimateValuesWiderThanTheirColumns) {
+TEST(ReaderConsoleFile, ClimateValuesWiderThanTheirColumns) {
   // Temperatures from the sign-and-magnitude word at both ends, and words
   // a garbled answer can make as wide as 31 bits.
   const std::vector<std::array<double, 4>> climate = {
@@ -240,7 +240,7 @@ TEST(ConsoleFile, ClimateValuesWiderThanTheirColumns) {
   }
 }
 
-TEST(ConsoleFile, ALargeFileWithThousandsOfClimateLinesAndEveryBin) {
+TEST(ReaderConsoleFile, ALargeFileWithThousandsOfClimateLinesAndEveryBin) {
   std::vector<std::array<double, 4>> climate;
   for (int i = 0; i < 5000; ++i) climate.push_back({20 + i % 170 / 10.0, 40 + i % 600 / 10.0, i % 100 / 10.0, 21});
   const ConsoleFile f = WriteFromFigures(
@@ -261,7 +261,7 @@ TEST(ConsoleFile, ALargeFileWithThousandsOfClimateLinesAndEveryBin) {
   EXPECT_EQ(r.run.UncountedAccesses(), 0);
 }
 
-TEST(ConsoleFile, OperatorNamesInTheCodePageWithBlanksAndOfAnyLength) {
+TEST(ReaderConsoleFile, OperatorNamesInTheCodePageWithBlanksAndOfAnyLength) {
   struct Case {
     std::string typed, read;
     bool timed;
@@ -294,7 +294,7 @@ TEST(ConsoleFile, OperatorNamesInTheCodePageWithBlanksAndOfAnyLength) {
   EXPECT_EQ(report::Cp437ToUtf8(Read(f.Bytes()).run.OperatorName()), "J\u00FCrg  M\u00FCller");
 }
 
-TEST(ConsoleFile, TheStampsFollowTheCalendar) {
+TEST(ReaderConsoleFile, TheStampsFollowTheCalendar) {
   // A run that starts on the last second of a leap year's February and
   // whose summary comes after midnight.
   const ConsoleFile f = WriteFromFigures([] {

@@ -45,7 +45,7 @@ void ExpectOneProblemAt(const Damaged& d, size_t index) {
 
 }  // namespace
 
-TEST(DamagedFile, AClimateLineThatDoesNotReadIsLeftOut) {
+TEST(ReaderDamagedFile, AClimateLineThatDoesNotReadIsLeftOut) {
   const size_t first = IndexOf(ShortStoreRun().lines, "Temp  Hmd   CO2   Opt") + 1;
   const std::string good = ShortStoreRun().lines[first + 3];
   const std::string damaged[] = {
@@ -72,7 +72,7 @@ TEST(DamagedFile, AClimateLineThatDoesNotReadIsLeftOut) {
   }
 }
 
-TEST(DamagedFile, AHistogramRowThatDoesNotReadIsLeftOut) {
+TEST(ReaderDamagedFile, AHistogramRowThatDoesNotReadIsLeftOut) {
   const std::vector<std::string>& lines = ShortStoreRun().lines;
   const size_t first = IndexOf(lines, "[s]   Mean Min. Max.      Mean Min. Max.") + 1;
   // A row with counts in both halves: "  5.0   70   63    7        25    0   25".
@@ -104,7 +104,7 @@ TEST(DamagedFile, AHistogramRowThatDoesNotReadIsLeftOut) {
   EXPECT_EQ(d.damaged.run.histogram.back().bin, d.full.run.histogram.back().bin);
 }
 
-TEST(DamagedFile, ASummaryLineThatDoesNotReadLeavesTheSummaryIncomplete) {
+TEST(ReaderDamagedFile, ASummaryLineThatDoesNotReadLeavesTheSummaryIncomplete) {
   const std::vector<std::string>& lines = ShortStoreRun().lines;
   struct Case {
     std::string label, text;
@@ -136,7 +136,7 @@ TEST(DamagedFile, ASummaryLineThatDoesNotReadLeavesTheSummaryIncomplete) {
   EXPECT_TRUE(load.damaged.run.summary.maximum[report::kLoad].present);
 }
 
-TEST(DamagedFile, LinesMissingOrAddedAreNamedAndTheRestIsRead) {
+TEST(ReaderDamagedFile, LinesMissingOrAddedAreNamedAndTheRestIsRead) {
   const std::vector<std::string>& lines = ShortStoreRun().lines;
   const report::ReadResult full = Read(Join(lines));
 
@@ -186,7 +186,7 @@ TEST(DamagedFile, LinesMissingOrAddedAreNamedAndTheRestIsRead) {
   EXPECT_EQ(r.run.climate.size(), full.run.climate.size());
 }
 
-TEST(DamagedFile, ALastLineWithoutItsEndIsNeverRead) {
+TEST(ReaderDamagedFile, ALastLineWithoutItsEndIsNeverRead) {
   const std::vector<std::string>& lines = ShortStoreRun().lines;
   // "Total Accesses:          171" cut after "17", "Access Interval [Sec]:
   // 123456" after "12345": either would read as a number.
@@ -221,7 +221,7 @@ TEST(DamagedFile, ALastLineWithoutItsEndIsNeverRead) {
   EXPECT_EQ(r.run.problems.size(), 1u);
 }
 
-TEST(DamagedFile, LineEndsOfBothKindsAreNamedOnce) {
+TEST(ReaderDamagedFile, LineEndsOfBothKindsAreNamedOnce) {
   const std::vector<std::string>& lines = ShortStoreRun().lines;
   std::string bytes;
   for (size_t i = 0; i < lines.size(); ++i) bytes += lines[i] + (i % 2 ? "\r\n" : "\n");
@@ -233,7 +233,24 @@ TEST(DamagedFile, LineEndsOfBothKindsAreNamedOnce) {
   EXPECT_EQ(Disagreement(r.run, Read(Join(lines)).run), "");
 }
 
-TEST(NotAResultFile, IsToldWithTheLineWhereItStopsBeingOne) {
+TEST(ReaderDamagedFile, ADateTheClockGotWrongLeavesTheRunWithoutItsDate) {
+  // A clock before 2000 gives a year of three characters; one gives a day
+  // that is no day. The file is the console's all the same.
+  for (const std::string date : {"08-12-020", "31-02-26", "00-12-26"}) {
+    SCOPED_TRACE(date);
+    std::vector<std::string> lines = ShortStoreRun().lines;
+    lines[1] = "Quendal AG" + std::string(45 - date.size(), ' ') + date;
+    const report::ReadResult r = Read(Join(lines));
+    ASSERT_EQ(r.status, ReadStatus::kRead) << r.error.text;
+    EXPECT_FALSE(r.run.Start().valid);
+    EXPECT_TRUE(r.run.End().valid);
+    ASSERT_EQ(r.run.problems.size(), 1u);
+    EXPECT_EQ(r.run.problems[0].line, 2);
+    EXPECT_TRUE(r.run.complete);
+  }
+}
+
+TEST(ReaderNotAResultFile, IsToldWithTheLineWhereItStopsBeingOne) {
   const std::vector<std::string>& lines = ShortStoreRun().lines;
   const std::string whole = Join(lines);
   std::string binary;
@@ -273,7 +290,7 @@ TEST(NotAResultFile, IsToldWithTheLineWhereItStopsBeingOne) {
   }
 }
 
-TEST(Cp437, EveryByteBecomesAPrintableCharacter) {
+TEST(ReaderCp437, EveryByteBecomesAPrintableCharacter) {
   // Control codes come out as their glyphs; no byte of the output is a C0
   // control or DEL (the bytes of longer UTF-8 sequences are all >= 0x80).
   for (int b = 0; b < 256; ++b) {
@@ -286,21 +303,4 @@ TEST(Cp437, EveryByteBecomesAPrintableCharacter) {
   }
   EXPECT_EQ(report::Cp437ToUtf8("J\x81rg \x9A\xE1"), "J\u00FCrg \u00DC\u00DF");
   EXPECT_EQ(report::Cp437ToUtf8("A\x01\x0D\x7F"), "A\u263A\u266A\u2302");
-}
-
-TEST(DamagedFile, ADateTheClockGotWrongLeavesTheRunWithoutItsDate) {
-  // A clock before 2000 gives a year of three characters; one gives a day
-  // that is no day. The file is the console's all the same.
-  for (const std::string date : {"08-12-020", "31-02-26", "00-12-26"}) {
-    SCOPED_TRACE(date);
-    std::vector<std::string> lines = ShortStoreRun().lines;
-    lines[1] = "Quendal AG" + std::string(45 - date.size(), ' ') + date;
-    const report::ReadResult r = Read(Join(lines));
-    ASSERT_EQ(r.status, ReadStatus::kRead) << r.error.text;
-    EXPECT_FALSE(r.run.Start().valid);
-    EXPECT_TRUE(r.run.End().valid);
-    ASSERT_EQ(r.run.problems.size(), 1u);
-    EXPECT_EQ(r.run.problems[0].line, 2);
-    EXPECT_TRUE(r.run.complete);
-  }
 }
