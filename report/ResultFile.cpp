@@ -131,18 +131,22 @@ bool WholeField(std::string_view field, Kind kind, bool mayBeNegative, int64_t& 
 
 double FromTenths(int64_t tenths) { return static_cast<double>(tenths) / 10.0; }
 
-std::string PadToWidth(std::string_view left, std::string_view right) {
-  std::string s(left);
-  if (left.size() + right.size() < kBlockWidth) s.append(kBlockWidth - left.size() - right.size(), ' ');
-  s.append(right);
-  return s;
-}
-
 std::string Centered(std::string_view text) {
   std::string s;
   if (text.size() < kBlockWidth) s.assign((kBlockWidth - text.size()) / 2, ' ');
   s.append(text);
   return s;
+}
+
+// The header's centred lines, made once.
+const std::string& CenteredTitle(int section) {
+  static const std::string titles[kSectionCount] = {Centered(kTitles[0]), Centered(kTitles[1]), Centered(kTitles[2]),
+                                                    Centered(kTitles[3])};
+  return titles[section];
+}
+const std::string& CenteredProgramLine() {
+  static const std::string line = Centered(kProgramLine);
+  return line;
 }
 
 // --- calendar ----------------------------------------------------------------
@@ -327,6 +331,7 @@ class Reader {
 
  private:
   void Note(int line, std::string text);
+  void Note(int line, const char* text);
   void SawLine(const Line& line);
 
   // The nine lines of a header from its rule line (already taken) on. Each
@@ -373,6 +378,15 @@ void Reader::Note(int line, std::string text) {
     ++dropped_;
 }
 
+// The same for a fixed text, which a file of junk lines gives again and
+// again: no text is made for a problem beyond the list.
+void Reader::Note(int line, const char* text) {
+  if (run_.problems.size() < kMaxProblems)
+    run_.problems.push_back(Problem{line, text});
+  else
+    ++dropped_;
+}
+
 void Reader::SawLine(const Line& line) {
   lastLine_ = line.number;
   if (firstCrlf_ < 0) {
@@ -387,7 +401,7 @@ int Reader::TitleAt(size_t ahead) {
   const Line* title = lines_.Peek(ahead);
   if (!title) return -2;
   for (int s = 0; s < kSectionCount; ++s)
-    if (title->text == Centered(kTitles[s])) return s;
+    if (title->text == CenteredTitle(s)) return s;
   return -1;
 }
 
@@ -446,10 +460,10 @@ bool Reader::ReadHeader(const Line& rule, Section section, Header& header, Probl
         if (!t.empty()) bad(line.number, "the header has text where its empty line belongs");
         break;
       case 4:
-        if (t != Centered(kProgramLine)) bad(line.number, "the header's program line is not the console's");
+        if (t != CenteredProgramLine()) bad(line.number, "the header's program line is not the console's");
         break;
       case 5:
-        if (t != Centered(kTitles[section])) bad(line.number, "the header's title is not the one expected here");
+        if (t != CenteredTitle(section)) bad(line.number, "the header's title is not the one expected here");
         break;
       case 7: {
         // "SNr. # " and the serial number, blanks, "Firmware " and the
@@ -717,8 +731,11 @@ bool Reader::ReadSummaryItem(int item, std::string_view t) {
       s.procedure = "Fast";
       return true;
     case ItemKind::kOption:
+      // Label, blanks and one of the two values, 55 wide.
       for (std::string_view value : kOptionValues[it.index]) {
-        if (t == PadToWidth(it.label, value)) {
+        if (t.size() == kBlockWidth && StartsWith(t, it.label) && t.substr(kBlockWidth - value.size()) == value &&
+            t.substr(it.label.size(), kBlockWidth - value.size() - it.label.size()).find_first_not_of(' ') ==
+                std::string_view::npos) {
           std::string* options[5] = {&s.access, &s.cassettes, &s.plateTrace, &s.addressing, &s.cassetteLevels};
           *options[it.index] = std::string(value);
           return true;
