@@ -29,12 +29,15 @@ struct Stamp {
 
 // One report header block as the file has it.
 struct Header {
-  int line = 0;              // 1-based line of its rule line
-  std::string title;         // "System Data Summary", ... (trimmed)
-  Stamp stamp;               // date of line 2, time of line 3
-  std::string operatorName;  // line 3 without the time, trailing blanks cut (code page 437 bytes)
-  int64_t serial = -1;       // "SNr. # " ..., -1 when the line did not parse
-  std::string firmware;      // "7.1.20" as written after "Firmware ", empty when missing
+  int line = 0;       // 1-based line of its rule line
+  std::string title;  // "System Data Summary", ... (trimmed)
+  Stamp stamp;        // date of line 2, time of line 3
+  // Line 3 without the time, trailing blanks cut (code page 437 bytes). The
+  // console cuts the line at 255 bytes, so a name of more than 247 loses the
+  // time: the first 247 bytes are kept then, and the stamp is not valid.
+  std::string operatorName;
+  int64_t serial = -1;   // "SNr. # " ..., -1 when the line did not parse
+  std::string firmware;  // "7.1.20" as written after "Firmware ", empty when missing
 };
 
 // One climate line: four reals of one decimal each, 5 wide, no separators.
@@ -122,7 +125,9 @@ struct Run {
 
   // True only when the file holds every section and the whole summary.
   bool complete = false;
-  // Why the run is incomplete ("the file ends in the climate data, line 40"),
+  // Why the run is incomplete, in a technician's words ("the file ends after
+  // line 40, in the climate data", "the file ends in the middle of line 96,
+  // in the test summary", "lines of the test summary do not read: ..."),
   // empty when complete.
   std::string incompleteReason;
   // Lines that did not parse (and were left out of the figures), and the
