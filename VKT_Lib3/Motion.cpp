@@ -9,8 +9,8 @@
 #include "platform/crt.h"
 
 SlotTableRec SlotTable;
-uint16_t AccessNumber = 0;
-uint16_t LoadCount = 0, UnloadCount = 0;
+uint32_t AccessNumber = 0;
+uint32_t LoadCount = 0, UnloadCount = 0;
 int32_t ReadyTime = 0, PlateTime = 0;
 HandlingGroup HandlingStats[3];
 uint16_t TimeHistogram[kHistogramBins + 1][6];

@@ -28,8 +28,10 @@ struct HandlingGroup {
 enum HandlingGroupIndex { kGroupAll = 0, kGroupLoad = 1, kGroupUnload = 2 };
 enum HistogramColumn { kPlateAll = 0, kPlateLoad, kPlateUnload, kReadyAll, kReadyLoad, kReadyUnload };
 
-extern uint16_t AccessNumber;
-extern uint16_t LoadCount, UnloadCount;
+// Counted in 32 bits: a run of a week and more counts beyond 65535 accesses,
+// and a count that wrapped would make the total and every mean wrong.
+extern uint32_t AccessNumber;
+extern uint32_t LoadCount, UnloadCount;
 extern int32_t ReadyTime, PlateTime;  // hundredths
 extern HandlingGroup HandlingStats[3];
 extern uint16_t TimeHistogram[kHistogramBins + 1][6];

@@ -4,6 +4,8 @@
 // the given interval, then Esc after the given store time, Q, the summary's
 // key and 0).
 #pragma once
+#include <malloc.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -17,13 +19,23 @@
 
 constexpr uint64_t kHourUs = 3'600'000'000ull;
 
-// Resident memory in kB, from the kernel's view of this process.
+// Anonymous resident memory in kB, from the kernel's view of this process:
+// the heap and the stacks, what grows when the program keeps what it should
+// not. Code pages are left out: they come in as code runs for the first time
+// (the report page at the end of a run, say) and say nothing of leaks.
 inline long ResidentKb() {
   std::ifstream status("/proc/self/status");
   std::string line;
   while (std::getline(status, line))
-    if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
+    if (line.rfind("RssAnon:", 0) == 0) return std::atol(line.c_str() + 8);
   return -1;
+}
+
+// The same once the allocator has given back what was freed (it keeps freed
+// memory for later unless asked): what the program still holds.
+inline long HeldKb() {
+  malloc_trim(0);
+  return ResidentKb();
 }
 
 // Sets up the virtual machine with the store on port 1 and the operator's

@@ -65,7 +65,7 @@ int main() {
   const auto t0 = Clock::now();
   const int code = RunProgram();
   const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-  const long endKb = ResidentKb();
+  const long endKb = HeldKb();
 
   const auto file = vt::FileLines("1234_00.spf");
   std::printf("random-access test, 24 h of store time in-process (standard test, 2 s interval)\n");

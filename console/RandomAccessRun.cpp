@@ -145,7 +145,7 @@ void CountMean() {
   HandlingGroup& g = HandlingStats[kGroupAll];
   if (AccessNumber == 0) return;
   g.ReadySum += g.ReadySum / AccessNumber;
-  if (AccessNumber < UINT16_MAX) ++AccessNumber;
+  if (AccessNumber < UINT32_MAX) ++AccessNumber;
 }
 
 // One half of a handler-only cycle at level CurrentPos: the load (first) or

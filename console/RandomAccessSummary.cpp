@@ -50,7 +50,7 @@ void TimeLine(const char* label, double ready, double plate) {
 
 // Minimum, maximum and mean of one group; the sums are in seconds already.
 // A group without any counted access shows its sums undivided.
-void GroupLines(const HandlingGroup& g, uint16_t count, const char* minLabel, const char* maxLabel,
+void GroupLines(const HandlingGroup& g, uint32_t count, const char* minLabel, const char* maxLabel,
                 const char* meanLabel) {
   TimeLine(minLabel, g.ReadyMin / 100.0, g.PlateMin / 100.0);
   TimeLine(maxLabel, g.ReadyMax / 100.0, g.PlateMax / 100.0);
@@ -174,7 +174,7 @@ void CountReadyTime(int32_t hundredths) {
   g.ReadyMax = std::max(g.ReadyMax, hundredths);
   g.ReadyMin = std::min(g.ReadyMin, hundredths);
   g.ReadySum += hundredths / 100.0;
-  if (AccessNumber < UINT16_MAX) ++AccessNumber;
+  if (AccessNumber < UINT32_MAX) ++AccessNumber;
 }
 
 namespace {

@@ -379,3 +379,14 @@ TEST_F(ThreePlateStepTest, AQuitDuringTheClimbSkipsTheHandOver) {
 }
 
 }  // namespace
+
+TEST_F(MotionTest, CountsGoOnPast65535Accesses) {
+  // A week and more of accesses: the total and the means stay right.
+  ResetStats();
+  AccessNumber = LoadCount = 65535;
+  CurrentPos = 2;
+  CurrentLevel = 3;
+  TimedAccess(1, 1909, 'L', false);
+  EXPECT_EQ(AccessNumber, 65536u);
+  EXPECT_EQ(LoadCount, 65536u);
+}
