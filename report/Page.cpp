@@ -131,7 +131,8 @@ void Verdict(std::string& out, const Run& run) {
     out += "<li><span class=\"badge ok\">Complete</span>The run ended with its test summary";
     out += errors == 0 ? " and no carousel position errors.</li>" : ".</li>";
   } else {
-    out += "<li><span class=\"badge bad\">Incomplete</span>" + Html(run.incompleteReason);
+    out += "<li><span class=\"badge bad\">Incomplete</span>" +
+           (run.incompleteReason.empty() ? std::string("the file ends early") : Html(run.incompleteReason));
     out += HasSummary(run.summary) ? ". The summary is cut short." : ". The file holds no test summary.";
     out += "</li>";
   }
