@@ -11,6 +11,7 @@
 #include "report/Page.h"
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -115,6 +116,13 @@ std::string LengthText(const Run& run, bool brief = false) {
   if (run.climate.empty()) return kDash;
   const std::string d = Duration(static_cast<int64_t>(run.climate.size()) * 60);
   return brief ? "\xE2\x89\xA5 " + d : "at least " + d + " (climate lines)";
+}
+
+// How far apart the climate lines are, as the chart places them.
+std::string IntervalText(const Run& run) {
+  const long seconds = std::lround(ClimateInterval(run));
+  if (seconds == 60) return "one a minute";
+  return "about one every " + std::to_string(seconds) + " s over the run";
 }
 
 // --- the verdict ---------------------------------------------------------------------
@@ -264,8 +272,8 @@ void Charts(std::string& out, const Run& run) {
         "on.</p>";
   } else {
     out += "<figure>" + climate + "<figcaption>" +
-           Plural(static_cast<int64_t>(run.climate.size()), "reading", "readings") +
-           ", one a minute.</figcaption></figure>";
+           Plural(static_cast<int64_t>(run.climate.size()), "reading", "readings") + ", " + IntervalText(run) +
+           ".</figcaption></figure>";
   }
 }
 

@@ -89,6 +89,10 @@ std::string Tenths(long t);
 // Each returns an <svg> element, or "" when the run has nothing to draw.
 std::string HistogramChart(const Run& run);
 std::string ClimateChart(const Run& run);
+// Seconds between two climate lines. The console writes one after four
+// readings more than 15 s apart each, so a little over a minute: over a run
+// whose length is known, the lines spread over it; otherwise 60.
+double ClimateInterval(const Run& run);
 // Mean and maximum access time of the runs, in the order given.
 std::string TrendChart(const std::vector<const Run*>& runs);
 

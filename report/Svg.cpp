@@ -166,9 +166,9 @@ std::string HistogramChart(const Run& run) {
 
 namespace {
 
-// Minutes since the start of each reading: one line a minute, so a line's
-// place in the file tells its time, also when a damaged line between was
-// left out.
+// Minutes since the start of each reading: a line's place in the file tells
+// its time (also when a damaged line between was left out), at one line per
+// climate interval.
 std::vector<double> ReadingMinutes(const Run& run) {
   const auto& c = run.climate;
   int base = c.front().line - 1;
@@ -180,11 +180,13 @@ std::vector<double> ReadingMinutes(const Run& run) {
     }
   }
   std::vector<double> minutes(c.size());
+  const double perLine = ClimateInterval(run) / 60;
   double prev = 0;
   for (size_t i = 0; i < c.size(); ++i) {
     double m = c[i].line - base;
     if (m <= prev) m = prev + 1;
-    minutes[i] = prev = m;
+    prev = m;
+    minutes[i] = m * perLine;
   }
   return minutes;
 }
@@ -219,6 +221,19 @@ void Series(PathData& d, const std::vector<double>& xs, const std::vector<double
 }
 
 }  // namespace
+
+double ClimateInterval(const Run& run) {
+  const int64_t seconds = RunSeconds(run);
+  if (run.climate.empty() || seconds <= 0) return 60;
+  // The places of the lines, damaged ones included: the first and last
+  // reading's lines less the lines before the first.
+  const double lines = run.climate.back().line - run.climate.front().line + 1;
+  // The last line comes less than one interval before the end: half of one
+  // on average. A run whose file stopped taking lines early would stretch
+  // the interval beyond reason; then the nominal minute is the better guess.
+  const double interval = static_cast<double>(seconds) / (lines + 0.5);
+  return interval >= 60 && interval <= 75 ? interval : 60;
+}
 
 std::string ClimateChart(const Run& run) {
   const auto& c = run.climate;
