@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test:
-#   linux     the Linux build: unit, in-process and end-to-end tests (ctest)
+#   linux     the Linux build: unit, in-process and end-to-end tests (ctest),
+#             the report page rendered in headless Chromium
 #   windows   vekton.exe and the unit tests cross-built, run under Wine,
 #             end to end against the simulator (tools/test-windows.sh)
 #   sanitize  the unit tests under AddressSanitizer + UBSan (tools/test-sanitize.sh)
@@ -21,7 +22,10 @@ steps=("$@")
 (( ${#steps[@]} )) || steps=(linux windows sanitize fuzz faults)
 
 step_linux() {
-  cmake -S . -B build -G Ninja &&
+  # The report page's browser check: Chromium and Selenium, installed before
+  # the tests so that their first installation counts against no test.
+  bash tools/ensure-deps.sh page &&
+    cmake -S . -B build -G Ninja &&
     cmake --build build &&
     (cd build && ctest --output-on-failure --timeout 600 -j "$jobs")
 }
