@@ -4,14 +4,15 @@
 // the given interval, then Esc after the given store time, Q, the summary's
 // key and 0).
 #pragma once
-#include <malloc.h>
-
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include "comLib3/comLib3.h"
 #include "console/Console.h"
@@ -34,7 +35,9 @@ inline long ResidentKb() {
 // The same once the allocator has given back what was freed (it keeps freed
 // memory for later unless asked): what the program still holds.
 inline long HeldKb() {
+#ifdef __GLIBC__
   malloc_trim(0);
+#endif
   return ResidentKb();
 }
 
