@@ -55,6 +55,18 @@ class KeyQueue {
     Push(scan);
     return true;
   }
+  // A plain Esc among the queued keys (the second byte of an extended key is
+  // a scan code, not a key of its own).
+  bool HasEsc() const {
+    for (size_t i = 0; i < count_; ++i) {
+      const uint8_t b = buf_[(head_ + i) % kSize];
+      if (b == 0)
+        ++i;
+      else if (b == 27)
+        return true;
+    }
+    return false;
+  }
   uint8_t Pop() {
     uint8_t b = buf_[head_];
     head_ = (head_ + 1) % kSize;
@@ -442,6 +454,10 @@ bool KeyPressed() {
   posix::PollInput(0);
   posix::InputOver();
   return !gCon.keys.Empty();
+}
+
+bool posix::EscQueued() {
+  return KeyPressed() && gCon.keys.HasEsc();
 }
 
 uint8_t ReadKey() {

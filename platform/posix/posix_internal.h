@@ -25,5 +25,10 @@ bool Exiting();
 void ConsoleStart();
 void ConsoleStop();  // idempotent
 void ConsoleFlush(bool force);
+// Esc has been typed and waits in the key queue. Takes in what the keyboard
+// has (as KeyPressed does) and consumes nothing: a wait inside the platform
+// (connecting a network line) ends on it, and the caller's own key poll
+// still sees it, with the type-ahead around it.
+bool EscQueued();
 
 }  // namespace posix

@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# End to end over the network: the real vekton in tmux with
+# VEKTON_COM1=tcp://127.0.0.1:<port> against vekton-sim --listen. Start-up,
+# direct commands, Esc and exit 0 give the simulator the same bytes as the
+# same keys over the pseudo-terminal; a refused port and a host that does
+# not resolve show the port error with its code and wait for a key.
+# Usage: console_tcp.sh <build dir>. Loopback only.
+set -u
+
+source "$(dirname "$0")/common.bash"
+e2e_init "$1" tcp
+
+# The host-link stream with the idle console's status polls taken out: their
+# number depends on how long the test lingers, everything else must match.
+commands() {
+  received | sed -e 's/\\r/\\r\n/g' | awk '!/^RD (DM200|1915)\\r$/ && $0 != "\\r"'
+}
+
+# One session: start-up on port 1, direct command RD DM0, Esc, choice 0.
+session() {
+  SESSION=$1
+  rm -f "$TMP/exit" "$TMP/pid"
+  start_console
+  wait_until 10 screen_has "Enter Port Number to Vekton" || fail "$1: no port prompt"
+  keys 1
+  key Enter
+  wait_until 5 screen_has "Enter Operator Name" || fail "$1: no operator prompt"
+  key Enter
+  wait_until 10 screen_has " Closed" || fail "$1: start-up did not reach the controller"
+  screen | grep -q '^Open Comport 0 *$' || fail "$1: no 'Open Comport 0' line"
+  screen | grep -q '^Communication Request to Hardware CC *$' || fail "$1: no 'CC' line"
+  wait_until 10 menu_ready || fail "$1: no main menu"
+  keys 1
+  key Enter
+  wait_until 10 screen_has "Enter direct commands to KV-PLC, press esc to quit" \
+    || fail "$1: direct command console did not open"
+  # The serial number read at start-up (the standard profile's 1234).
+  screen | head -n 1 | grep -q '1234' || fail "$1: serial number not on the status line"
+  keys "RD DM0"
+  key Enter
+  wait_until 5 received_at_least 'RD DM0\r' "$2" || fail "$1: typed command did not arrive"
+  wait_until 5 bash -c "tmux -L $SOCK capture-pane -t $SESSION -p | grep -A1 'RD DM0 *\$' | tail -n 1 | grep -Eq '^ *[0-9]{5} *\$'" \
+    || fail "$1: answer to RD DM0 not shown"
+  key Escape
+  wait_until 10 menu_ready || fail "$1: menu did not come back after Esc"
+  keys 0
+  key Enter
+  wait_until 10 test -s "$TMP/exit" || fail "$1: vekton did not exit after choice 0"
+  [[ $(cat "$TMP/exit") == "EXIT=0" ]] || fail "$1: exit code $(cat "$TMP/exit")"
+  tmux -L "$SOCK" kill-session -t "$SESSION" 2>/dev/null
+}
+
+start_sim --listen 127.0.0.1:0
+wait_until 10 grep -q '^TCP ' "$TMP/sim.out" || fail "vekton-sim did not announce its TCP port"
+ADDR=$(sed -n 's/^TCP //p' "$TMP/sim.out" | head -n 1)
+
+# Over the pseudo-terminal first: the bytes to compare with.
+session pty 1
+commands >"$TMP/pty.cmds"
+
+# The same keys over raw TCP.
+PTY_LINK=$LINK
+LINK="tcp://$ADDR"
+session tcp 2
+grep -q 'TCP connect' "$TRACE" || fail "the console never connected over TCP"
+commands >"$TMP/all.cmds"
+tail -n +"$(($(wc -l <"$TMP/pty.cmds") + 1))" "$TMP/all.cmds" >"$TMP/tcp.cmds"
+diff "$TMP/pty.cmds" "$TMP/tcp.cmds" >"$TMP/cmds.diff" \
+  || { cat "$TMP/cmds.diff" >&2; fail "the simulator received other bytes over TCP"; }
+[[ $(wc -l <"$TMP/tcp.cmds") -ge 12 ]] || fail "too few commands over TCP: $(wc -l <"$TMP/tcp.cmds")"
+LINK=$PTY_LINK
+
+# Port errors: the code on the screen, and the console waits for a key.
+port_error() {
+  SESSION=$1
+  LINK=$2
+  rm -f "$TMP/exit"
+  start_console
+  wait_until 10 screen_has "Enter Port Number to Vekton" || fail "$1: no port prompt"
+  keys 1
+  key Enter
+  wait_until 5 screen_has "Enter Operator Name" || fail "$1: no operator prompt"
+  key Enter
+  wait_until 5 screen_has "Invalid Port Number: 1   E$3" || fail "$1: no port error E$3"
+  sleep 0.5
+  screen_has "Unable to open Comport" && fail "$1: the port error did not wait for a key"
+  keys x
+  wait_until 5 screen_has "Unable to open Comport..." || fail "$1: no 'Unable to open Comport...'"
+  screen | grep -q "^Open Comport Invalid Port Number: 1   E$3$3 *\$" \
+    || fail "$1: the result $3 does not follow the port error"
+  tmux -L "$SOCK" kill-session -t "$SESSION" 2>/dev/null
+}
+port_error refused tcp://127.0.0.1:1 111
+port_error unresolvable tcp://no-such-store.invalid:5000 20001
+
+echo "PASS: console_tcp"
