@@ -87,7 +87,7 @@ void* RunLookup(void* arg) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+  hints.ai_flags = AI_NUMERICSERV;
   addrinfo* res = nullptr;
   const int rc = getaddrinfo(l.host.c_str(), l.service.c_str(), &hints, &res);
   const int sysErr = errno;
@@ -350,8 +350,14 @@ bool RfcPurge(SerialPort& p) {
 
 bool RfcWaiting(SerialPort& p, uint32_t& bytesWaiting) {
   // Telnet control is no line data: decode what is there to count it.
+  // Bounded like a purge: a peer sending only Telnet control as fast as we
+  // read it must not hold the count.
   RfcFlush(p);
-  while (Rfc2217LinkRoom(*p.link) > 0 && RfcTakeIn(p) > 0) {
+  ssize_t n = 0;
+  for (size_t taken = 0; taken < kPurgeDrainBytes && Rfc2217LinkRoom(*p.link) > 0;
+       taken += static_cast<size_t>(n)) {
+    n = RfcTakeIn(p);
+    if (n <= 0) break;
   }
   bytesWaiting = static_cast<uint32_t>(p.link->dataLen);
   return true;

@@ -93,4 +93,23 @@ port_error() {
 port_error refused tcp://127.0.0.1:1 111
 port_error unresolvable tcp://no-such-store.invalid:5000 20001
 
+# Esc gives up a connection attempt at once. The simulator's raw port takes
+# the connection but never answers the Telnet opening (no CR in it), so an
+# RFC 2217 open would wait its 3 s; Esc ends it sooner with code 20005, and
+# the Esc itself answers the error's key wait.
+SESSION=esc
+LINK="rfc2217://$ADDR"
+start_console
+wait_until 10 screen_has "Enter Port Number to Vekton" || fail "esc: no port prompt"
+keys 1
+key Enter
+wait_until 5 screen_has "Enter Operator Name" || fail "esc: no operator prompt"
+key Enter
+sleep 0.3
+key Escape
+t0=$(date +%s%N)
+wait_until 5 screen_has "Unable to open Comport..." || fail "esc: no 'Unable to open Comport...'"
+(( ($(date +%s%N) - t0) < 2000000000 )) || fail "esc: connecting did not end at once on Esc"
+screen | grep -q '^Open Comport Invalid Port Number: 1   E2000520005 *$' || fail "esc: not code 20005"
+
 echo "PASS: console_tcp"
