@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -121,7 +122,7 @@ std::string Read(SerialHandle h, uint32_t count) {
 // Waits until n line bytes can be read at once.
 uint32_t WaitForBytes(SerialHandle h, uint32_t n) {
   uint32_t waiting = 0;
-  for (int i = 0; i < 200 && waiting < n; ++i) {
+  for (int i = 0; i < 400 && waiting < n; ++i) {
     if (!SerialClearError(h, waiting)) return 0;
     if (waiting < n) usleep(5000);
   }
@@ -318,6 +319,7 @@ TEST(NetSerial, Rfc2217NegotiatesSetsTheLineAndEscapesFF) {
   Server server;
   SetPort(24, server.Url("rfc2217"));
   std::string opening, settings, data, purge;
+  std::atomic<bool> purged{false};
   std::thread script([&] {
     Peer peer(server.Accept());
     opening = peer.Receive(kOpening.size());
@@ -331,7 +333,9 @@ TEST(NetSerial, Rfc2217NegotiatesSetsTheLineAndEscapesFF) {
     data = peer.Receive(4);
     peer.Send("stale"s);
     purge = peer.Receive(kPurgeBoth.size());
-    peer.Send("\xff\xfa\x2c\x70\x03\xff\xf0" "fresh"s);  // purge answered, then new data
+    peer.Send("\xff\xfa\x2c\x70\x03\xff\xf0"s);  // the purge answered
+    for (int i = 0; i < 400 && !purged; ++i) usleep(5000);
+    peer.Send("fresh");
     peer.Drain(300);
   });
   SerialHandle h = kInvalidSerialHandle;
@@ -354,14 +358,11 @@ TEST(NetSerial, Rfc2217NegotiatesSetsTheLineAndEscapesFF) {
   ASSERT_TRUE(Write(h, "x\xffy"s));
 
   // Purge: the stale data is dropped here and the server asked to purge.
-  waiting = 0;
-  for (int i = 0; i < 100 && waiting < 5; ++i) {
-    SerialClearError(h, waiting);
-    usleep(5000);
-  }
+  EXPECT_EQ(WaitForBytes(h, 5), 5u);
   ASSERT_TRUE(SerialPurge(h));
   ASSERT_TRUE(SerialClearError(h, waiting));
   EXPECT_EQ(waiting, 0u);
+  purged = true;
   SetReadTimeout(h, 1500);
   EXPECT_EQ(Read(h, 5), "fresh");
   script.join();
