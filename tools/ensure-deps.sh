@@ -1,11 +1,21 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when missing.
-# With "page": those the report page's browser check needs instead (headless
-# Chromium driven by Selenium, the screenshot read with Pillow).
+# With groups named, those groups' packages instead: "page", what the report
+# page's browser check needs (headless Chromium driven by Selenium, the
+# screenshot read with Pillow); "net", the serial device server the network
+# end-to-end test puts in front of the simulator (ser2net).
+# Usage: ensure-deps.sh [page] [net]
 set -euo pipefail
 pkgs=(cmake ninja-build g++ libgtest-dev libncurses-dev tmux)
-if [ "${1:-}" = page ]; then
-  pkgs=(chromium chromium-driver python3-selenium python3-pil)
+if [ $# -gt 0 ]; then
+  pkgs=()
+  for group in "$@"; do
+    case $group in
+      page) pkgs+=(chromium chromium-driver python3-selenium python3-pil) ;;
+      net) pkgs+=(ser2net) ;;
+      *) echo "ensure-deps.sh: no group '$group' (page net)" >&2; exit 2 ;;
+    esac
+  done
 fi
 need=()
 for pkg in "${pkgs[@]}"; do

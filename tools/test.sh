@@ -22,9 +22,10 @@ steps=("$@")
 (( ${#steps[@]} )) || steps=(linux windows sanitize fuzz faults)
 
 step_linux() {
-  # The report page's browser check: Chromium and Selenium, installed before
-  # the tests so that their first installation counts against no test.
-  bash tools/ensure-deps.sh page &&
+  # The report page's browser check (Chromium and Selenium) and the network
+  # end-to-end test (ser2net), installed before the tests so that their first
+  # installation counts against no test.
+  bash tools/ensure-deps.sh page net &&
     cmake -S . -B build -G Ninja &&
     cmake --build build &&
     (cd build && ctest --output-on-failure --timeout 600 -j "$jobs")
