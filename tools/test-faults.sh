@@ -7,7 +7,10 @@
 # his Esc (Q at the quit question, a key at a result screen), without the
 # console spinning a core, and the console must end with choice 0 and the
 # terminal restored. The rows run side by side, each with its own simulator
-# and tmux server (tests/faults/row.sh).
+# and tmux server (tests/faults/row.sh). Every row runs over the
+# pseudo-terminal; the rows in FX_NET_ROWS (tests/faults/screens.sh) run
+# over raw TCP (vekton-sim --listen) and RFC 2217 through ser2net as well,
+# each transport a line of the table of its own.
 #
 # Usage: tools/test-faults.sh [-j jobs] [--table FILE] [build dir] [rows...]
 #   build dir  default: build (the vekton and vekton-sim targets are built)
@@ -15,7 +18,9 @@
 #   -j         rows run at once (default: the number of processors, at least 2)
 #   --table    also write the table as Markdown to FILE
 # Environment: FX_MENU_LIMIT_MS (2000), FX_CPU_LIMIT (percent, 20),
-# FX_CPU_SECONDS (1.2). Exit status 1 when any case failed.
+# FX_CPU_SECONDS (1.2), FX_NET_ROWS (rows also run over tcp and rfc2217,
+# "all" for every row, "" for none; default: 1 2 5.4 7).
+# Exit status 1 when any case failed.
 set -u
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -38,6 +43,24 @@ BUILD=${BUILD:-build}
 
 source "$ROOT/tests/faults/screens.sh"
 (( ${#ROWS[@]} )) || ROWS=("${FX_ROWS[@]}")
+if [[ -v FX_NET_ROWS && $(declare -p FX_NET_ROWS) != *"-a"* ]]; then
+  # From the environment: a list in a string.
+  read -ra FX_NET_ROWS <<<"$FX_NET_ROWS"
+fi
+[[ ${FX_NET_ROWS[0]:-} == all ]] && FX_NET_ROWS=("${FX_ROWS[@]}")
+# The jobs, "ROW TRANSPORT": the network ones first, so that no long row
+# starts last.
+JOBS_LIST=()
+for row in "${ROWS[@]}"; do
+  for net in "${FX_NET_ROWS[@]}"; do
+    [[ $net == "$row" ]] && JOBS_LIST+=("$row tcp" "$row rfc2217")
+  done
+done
+NET_JOBS=${#JOBS_LIST[@]}
+for row in "${ROWS[@]}"; do JOBS_LIST+=("$row pty"); done
+if (( NET_JOBS )) && ! command -v ser2net >/dev/null && [[ ! -x /usr/sbin/ser2net ]]; then
+  bash tools/ensure-deps.sh net || { echo "FAIL: ser2net could not be installed" >&2; exit 1; }
+fi
 COLUMNS_SHOWN=(none silent@entry silent garbage split vanish exit)
 
 if [[ ! -f $BUILD/CMakeCache.txt ]]; then
@@ -50,45 +73,53 @@ rm -f "${TMPDIR:-/tmp}/vekton-build.$$.log"
 OUT=$(mktemp -d "${TMPDIR:-/tmp}/vekton-faults.XXXXXX")
 trap 'rm -rf "$OUT"' EXIT
 START=$(date +%s)
-printf '%s\n' "${ROWS[@]}" |
-  xargs -P "$JOBS" -I{} sh -c 'bash "$1/tests/faults/row.sh" "$2" "$3" >"$4/$3.out" 2>"$4/$3.err"' _ \
-    "$ROOT" "$BUILD" {} "$OUT"
+printf '%s\n' "${JOBS_LIST[@]}" |
+  xargs -P "$JOBS" -L1 sh -c 'FX_TRANSPORT=$5 bash "$1/tests/faults/row.sh" "$2" "$4" >"$3/$4.$5.out" 2>"$3/$4.$5.err"' _ \
+    "$ROOT" "$BUILD" "$OUT"
 SECONDS_TAKEN=$(( $(date +%s) - START ))
 
-# The table: one row per screen, one column per fault; a cell is PASS or
-# FAIL and the time from the Esc to the menu; the last columns are the
-# highest processor use seen in the row and the terminal check at the end.
-cell() {  # row fault -> "PASS 412 ms"
+# The table: one line per screen and transport (the line the console talks
+# over: pty, tcp, rfc2217), one column per fault; a cell is PASS or FAIL and
+# the time from the Esc to the menu; the last columns are the highest
+# processor use seen in the row and the terminal check at the end.
+cell() {  # job fault -> "PASS 412 ms"
   awk -F'\t' -v f="$2" '$2 == f { if ($4 == "-") print $3; else print $3 " " $4 " ms" }' "$OUT/$1.out"
 }
 cpu_max() {
   awk -F'\t' '$5 != "-" && $5 + 0 > m { m = $5 + 0 } END { printf "%.1f %%", m }' "$OUT/$1.out"
 }
 FAILS=0
-MD="| Choice | Screen | healthy | silent from entry | silent | garbage | split | vanish | CPU max | exit, terminal |
-|---|---|---|---|---|---|---|---|---|---|"
-printf '%-4s %-27s %-13s %-13s %-13s %-13s %-13s %-13s %-7s %s\n' Row Screen healthy "silent@entry" silent garbage split vanish CPU exit
+MD="| Choice | Screen | Line | healthy | silent from entry | silent | garbage | split | vanish | CPU max | exit, terminal |
+|---|---|---|---|---|---|---|---|---|---|---|"
+FMT='%-4s %-27s %-7s %-13s %-13s %-13s %-13s %-13s %-13s %-7s %s\n'
+printf "$FMT" Row Screen Line healthy "silent@entry" silent garbage split vanish CPU exit
 for row in "${ROWS[@]}"; do
   fx_row "$row"
-  cells=()
-  for col in "${COLUMNS_SHOWN[@]}"; do
-    c=$(cell "$row" "$col")
-    [[ -z $c ]] && c="not run"
-    [[ $c == PASS* ]] || FAILS=$((FAILS + 1))
-    cells+=("$c")
+  for transport in pty tcp rfc2217; do
+    job="$row.$transport"
+    [[ " ${JOBS_LIST[*]/ /.} " == *" $job "* ]] || continue
+    cells=()
+    for col in "${COLUMNS_SHOWN[@]}"; do
+      c=$(cell "$job" "$col")
+      [[ -z $c ]] && c="not run"
+      [[ $c == PASS* ]] || FAILS=$((FAILS + 1))
+      cells+=("$c")
+    done
+    cpu=$(cpu_max "$job")
+    printf "$FMT" "$row" "$R_TITLE" "$transport" "${cells[@]:0:6}" "$cpu" "${cells[6]}"
+    MD+=$'\n'"| $row | $R_TITLE | $transport | ${cells[0]} | ${cells[1]} | ${cells[2]} | ${cells[3]} | ${cells[4]} | ${cells[5]} | $cpu | ${cells[6]} |"
   done
-  cpu=$(cpu_max "$row")
-  printf '%-4s %-27s %-13s %-13s %-13s %-13s %-13s %-13s %-7s %s\n' "$row" "$R_TITLE" "${cells[@]:0:6}" "$cpu" "${cells[6]}"
-  MD+=$'\n'"| $row | $R_TITLE | ${cells[0]} | ${cells[1]} | ${cells[2]} | ${cells[3]} | ${cells[4]} | ${cells[5]} | $cpu | ${cells[6]} |"
 done
 echo "Time to menu: from the Esc to the menu drawn again, with Q and the result screens' keys typed as soon as asked."
-echo "${#ROWS[@]} rows in ${SECONDS_TAKEN} s with $JOBS at once; failed cells: $FAILS"
+echo "Line: pty, the simulator's pseudo-terminal; tcp, its raw TCP port; rfc2217, ser2net's RFC 2217 accepter in front of the pseudo-terminal."
+echo "${#ROWS[@]} rows, ${#JOBS_LIST[@]} row-transport runs in ${SECONDS_TAKEN} s with $JOBS at once; failed cells: $FAILS"
 if (( FAILS )); then
-  for row in "${ROWS[@]}"; do
-    if grep -qv $'\tPASS\t' "$OUT/$row.out" 2>/dev/null || [[ ! -s $OUT/$row.out ]]; then
-      echo "--- row $row ---"
-      grep -v $'\tPASS\t' "$OUT/$row.out" 2>/dev/null
-      cat "$OUT/$row.err" 2>/dev/null | head -n 60
+  for spec in "${JOBS_LIST[@]}"; do
+    job=${spec/ /.}
+    if grep -qv $'\tPASS\t' "$OUT/$job.out" 2>/dev/null || [[ ! -s $OUT/$job.out ]]; then
+      echo "--- row $spec ---"
+      grep -v $'\tPASS\t' "$OUT/$job.out" 2>/dev/null
+      cat "$OUT/$job.err" 2>/dev/null | head -n 60
     fi
   done
 fi

@@ -7,6 +7,12 @@
 # socket and simulator, so any number of them can run side by side. With
 # FX_KEEP=1 the directory (trace, access record, result files) stays for a
 # look afterwards.
+#
+# FX_TRANSPORT picks the console's line to the store: "pty" (default), the
+# simulator's pseudo-terminal itself; "tcp", the simulator's raw TCP port
+# (vekton-sim --listen, VEKTON_COM1=tcp://...); "rfc2217", ser2net's Telnet
+# accepter with RFC 2217 in front of the pseudo-terminal
+# (VEKTON_COM1=rfc2217://...). Loopback only.
 
 fx_init() {
   FX_BUILD=$(cd "${1:?build dir}" && pwd)
@@ -31,6 +37,18 @@ fx_init() {
   FX_TRACE=$FX_TMP/trace.log
   FX_ACCESSES=$FX_TMP/accesses.log
   FX_SIM_PID=
+  FX_TRANSPORT=${FX_TRANSPORT:-pty}
+  case $FX_TRANSPORT in
+    pty|tcp|rfc2217) ;;
+    *) echo "FAIL: no transport '$FX_TRANSPORT' (pty tcp rfc2217)" >&2; exit 1 ;;
+  esac
+  FX_S2N=$(command -v ser2net || echo /usr/sbin/ser2net)
+  if [[ $FX_TRANSPORT == rfc2217 && ! -x $FX_S2N ]]; then
+    echo "FAIL: ser2net is not installed (bash tools/ensure-deps.sh net)" >&2
+    exit 1
+  fi
+  FX_S2N_PID=
+  FX_PORT=  # what VEKTON_COM1 names
   FX_CLK_TCK=$(getconf CLK_TCK)
   trap fx_cleanup EXIT
   trap 'exit 2' INT TERM HUP
@@ -38,6 +56,7 @@ fx_init() {
 
 fx_cleanup() {
   tmux -L "$FX_SOCK" kill-server 2>/dev/null
+  fx_stop_ser2net
   if [[ -n $FX_SIM_PID ]]; then
     kill "$FX_SIM_PID" 2>/dev/null
     wait "$FX_SIM_PID" 2>/dev/null
@@ -127,17 +146,74 @@ fx_cpu_percent() {
 # FIFO; extra
 # arguments go to vekton-sim.
 fx_start_sim() {
+  local listen=()
+  [[ $FX_TRANSPORT == tcp ]] && listen=(--listen 127.0.0.1:0)
   "$FX_SIM" --link "$FX_LINK" --trace "$FX_TRACE" --accesses "$FX_ACCESSES" --control "$FX_CONTROL" \
-    --speed "${FX_SPEED:-10}" "$@" >"$FX_TMP/sim.out" 2>"$FX_TMP/sim.err" &
+    --speed "${FX_SPEED:-10}" "${listen[@]}" "$@" >"$FX_TMP/sim.out" 2>"$FX_TMP/sim.err" &
   FX_SIM_PID=$!
   fx_wait_until 10 grep -q '^PTY ' "$FX_TMP/sim.out" || { echo "vekton-sim did not announce its PTY" >&2; return 1; }
   fx_wait_until 5 test -e "$FX_LINK" || { echo "vekton-sim left no link" >&2; return 1; }
   fx_wait_until 5 test -p "$FX_CONTROL" || { echo "vekton-sim made no control FIFO" >&2; return 1; }
+  case $FX_TRANSPORT in
+    pty) FX_PORT=$FX_LINK ;;
+    tcp)
+      fx_wait_until 5 grep -q '^TCP [0-9]' "$FX_TMP/sim.out" || { echo "vekton-sim did not announce its TCP port" >&2; return 1; }
+      FX_PORT=tcp://$(sed -n 's/^TCP //p' "$FX_TMP/sim.out" | head -n 1)
+      ;;
+    rfc2217)
+      FX_S2N_PORT=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])') \
+        || { echo "no free port for ser2net" >&2; return 1; }
+      printf 'connection: &store\n  accepter: telnet(rfc2217),tcp,127.0.0.1,%s\n  connector: serialdev,%s,9600e81\n' \
+        "$FX_S2N_PORT" "$(sed -n 's/^PTY //p' "$FX_TMP/sim.out" | head -n 1)" >"$FX_TMP/ser2net.yaml"
+      FX_PORT=rfc2217://127.0.0.1:$FX_S2N_PORT
+      fx_start_ser2net
+      ;;
+  esac
 }
 
-# The port is back after a vanish: the simulator has announced a new PTY and
-# the link points at it.
-fx_port_back() { [[ $(grep -c '^PTY /' "$FX_TMP/sim.out") -ge ${1:-1} ]] && test -e "$FX_LINK"; }
+# ser2net in front of the simulator's pseudo-terminal, listening.
+fx_s2n_listening() { ss -Hltn "sport = :$FX_S2N_PORT" 2>/dev/null | grep -q .; }
+fx_start_ser2net() {
+  "$FX_S2N" -n -d -c "$FX_TMP/ser2net.yaml" >>"$FX_TMP/ser2net.out" 2>&1 &
+  FX_S2N_PID=$!
+  fx_wait_until 10 fx_s2n_listening || { echo "ser2net does not listen on $FX_S2N_PORT" >&2; return 1; }
+}
+fx_stop_ser2net() {
+  [[ -n ${FX_S2N_PID:-} ]] || return 0
+  { kill -KILL "$FX_S2N_PID"; wait "$FX_S2N_PID"; } 2>/dev/null
+  FX_S2N_PID=
+}
+
+# A fault switched on (or "none": off). The store's and the line's faults
+# hold for every transport alike; "vanish" is the transport's own: the
+# pseudo-terminal closed (pty), the connection closed and new ones refused
+# (tcp: the simulator's listener goes with its pseudo-terminal), ser2net
+# gone (rfc2217: the device server dies; the simulator's pseudo-terminal
+# stays, as a serial line behind a dead server would). "none" brings
+# ser2net back when it is gone.
+fx_fault() {
+  if [[ $FX_TRANSPORT == rfc2217 && $1 == vanish ]]; then
+    fx_stop_ser2net
+    return
+  fi
+  fx_control "fault $1"
+  if [[ $FX_TRANSPORT == rfc2217 && $1 == none && -z $FX_S2N_PID ]]; then
+    fx_start_ser2net
+  fi
+}
+
+# The port is back after a vanish (the $1-th port of the run): the simulator
+# has announced a new PTY and the link points at it; over tcp it listens
+# again; over rfc2217 ser2net listens again.
+fx_port_back() {
+  case $FX_TRANSPORT in
+    rfc2217) [[ -n $FX_S2N_PID ]] && fx_s2n_listening ;;
+    *)
+      [[ $(grep -c '^PTY /' "$FX_TMP/sim.out") -ge ${1:-1} ]] && test -e "$FX_LINK" || return 1
+      [[ $FX_TRANSPORT == pty ]] || [[ $(grep -c '^TCP [0-9]' "$FX_TMP/sim.out") -ge ${1:-1} ]]
+      ;;
+  esac
+}
 
 # The console in tmux session FX_SESSION, in its own working directory,
 # started and taken through the start-up to the main menu. The pane notes
@@ -145,7 +221,7 @@ fx_port_back() { [[ $(grep -c '^PTY /' "$FX_TMP/sim.out") -ge ${1:-1} ]] && test
 fx_start_console() {
   rm -f "$FX_TMP/pid" "$FX_TMP/exit" "$FX_TMP/exit.tmp" "$FX_TMP/stty.before" "$FX_TMP/stty.after"
   tmux -L "$FX_SOCK" new-session -d -s "$FX_SESSION" -x 80 -y 25 \
-    "cd $FX_WORK && stty -g > $FX_TMP/stty.before && sh -c 'echo \$\$ > $FX_TMP/pid; exec env TERM=xterm-256color LANG=C.UTF-8 VEKTON_COM1=$FX_LINK $FX_VEKTON'; echo EXIT=\$? > $FX_TMP/exit.tmp; stty -g > $FX_TMP/stty.after; mv $FX_TMP/exit.tmp $FX_TMP/exit; sleep 600" \
+    "cd $FX_WORK && stty -g > $FX_TMP/stty.before && sh -c 'echo \$\$ > $FX_TMP/pid; exec env TERM=xterm-256color LANG=C.UTF-8 VEKTON_COM1=$FX_PORT $FX_VEKTON'; echo EXIT=\$? > $FX_TMP/exit.tmp; stty -g > $FX_TMP/stty.after; mv $FX_TMP/exit.tmp $FX_TMP/exit; sleep 600" \
     || return 1
   fx_wait_until 10 fx_screen_has "Enter Port Number to Vekton" || { echo "no port prompt" >&2; return 1; }
   fx_keys 1
@@ -188,4 +264,8 @@ fx_dump() {
   tail -n 20 "$FX_TRACE" 2>/dev/null
   echo "--- simulator ---"
   cat "$FX_TMP/sim.out" "$FX_TMP/sim.err" 2>/dev/null | tail -n 20
+  if [[ $FX_TRANSPORT == rfc2217 ]]; then
+    echo "--- ser2net ---"
+    tail -n 20 "$FX_TMP/ser2net.out" 2>/dev/null
+  fi
 }

@@ -13,10 +13,14 @@
 # below FX_CPU_LIMIT percent of a core (20) and the console still runs. At
 # the end choice 0 must exit with 0 and leave the terminal as it found it.
 #
+# FX_TRANSPORT (pty, tcp or rfc2217; see lib.sh) picks the console's line:
+# the simulator's pseudo-terminal, its raw TCP port, or ser2net with RFC 2217
+# in front of the pseudo-terminal.
+#
 # Prints one line per case: ROW <tab> FAULT <tab> PASS|FAIL <tab> ms <tab>
 # cpu% <tab> note; the last line, fault "exit", is the terminal check.
 # Exit status 1 when any case failed.
-# Usage: row.sh <build dir> <row> [faults...]
+# Usage: [FX_TRANSPORT=...] row.sh <build dir> <row> [faults...]
 set -u
 HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/lib.sh"
@@ -32,7 +36,7 @@ CPU_LIMIT=${FX_CPU_LIMIT:-20}
 CPU_SECONDS=${FX_CPU_SECONDS:-1.2}
 
 fx_row "$ROW" || exit 1
-fx_init "$BUILD" "row${ROW//./_}"
+fx_init "$BUILD" "row${ROW//./_}-${FX_TRANSPORT:-pty}"
 
 FAILED=0
 report() {  # fault status ms cpu note
@@ -158,7 +162,7 @@ for fault in "${FAULTS[@]}"; do
   name=${fault%@entry}
   note=""
   if [[ $fault == *@entry ]]; then
-    fx_control "fault $name"
+    fx_fault "$name"
     fx_type "$R_CHOICE<Enter>"
     # A screen facing a dead store from the start may never show its
     # working marker; it is tried for a few seconds as it is.
@@ -170,7 +174,7 @@ for fault in "${FAULTS[@]}"; do
       fx_dump >&2
       break
     fi
-    fx_control "fault $name"
+    fx_fault "$name"
   fi
   [[ -n $R_POKE ]] && fx_type "$R_POKE"
   sleep 0.3
@@ -193,14 +197,14 @@ for fault in "${FAULTS[@]}"; do
   # The store as at the start: a fault cut short what it was doing and the
   # commands sent meanwhile were lost, so the plates may lie anywhere, an
   # error may stand and a component test may still be switched on.
-  fx_control "fault none"
+  fx_fault none || { report "$fault" FAIL - - "the line did not come back"; break; }
   fx_control "exec ST 1900"
   fx_control "exec RS 1401"
   fx_control "exec RS 1402"
   fx_control "exec WR DM123 0"
   fx_control "plates $R_PLATES"
   if [[ $name == vanish ]]; then
-    PTYS=$((PTYS + 1))
+    [[ $FX_TRANSPORT == rfc2217 ]] || PTYS=$((PTYS + 1))
     fx_wait_until 5 fx_port_back "$PTYS" || { report "$fault" FAIL - - "the port did not come back"; break; }
   fi
 done
