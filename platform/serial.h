@@ -1,7 +1,7 @@
 // Serial ports by number. Port n is the platform's COMn: on Windows the device
 // itself, on POSIX the path in VEKTON_COM<n> or /dev/ttyS<n-1>.
 //
-// On POSIX, VEKTON_COM<n> may also name a line across the network:
+// On either system, VEKTON_COM<n> may also name a line across the network:
 //   tcp://HOST:PORT      raw TCP: the bytes on the socket are the bytes on the
 //                        line (a device server in raw mode, a controller's own
 //                        Ethernet host link);
@@ -49,8 +49,9 @@ const char* SerialErrorText(int code);
 // Opens port exclusively for reading and writing. Returns 0 and the handle,
 // or the error code (the handle is then invalid): errno on POSIX (a refused
 // connection ECONNREFUSED, an unreachable host EHOSTUNREACH or ENETUNREACH,
-// no connection within 3 s ETIMEDOUT), GetLastError on Windows, or one of
-// the codes above. Connecting to a network line takes 3 s at most, name
+// no connection within 3 s ETIMEDOUT), GetLastError on Windows (for a
+// connection the Winsock code: WSAECONNREFUSED 10061, WSAETIMEDOUT 10060,
+// WSAEHOSTUNREACH 10065, ...), or one of the codes above. Connecting to a network line takes 3 s at most, name
 // resolution included, and gives up at once on Esc (the Esc stays in the key
 // queue for the caller). An RFC 2217 line is open only once the server has
 // agreed to the COM Port Control option.

@@ -48,6 +48,15 @@ class KeyQueue {
     Push(scan);
     return true;
   }
+  // An Esc among the queued keys (not the scan code of an extended key).
+  bool HasEsc() const {
+    for (size_t i = 0; i < count_; ++i) {
+      const uint8_t b = buf_[(head_ + i) % kSize];
+      if (b == 27) return true;
+      if (b == 0) ++i;  // the scan code that follows
+    }
+    return false;
+  }
   uint8_t Pop() {
     uint8_t b = buf_[head_];
     head_ = (head_ + 1) % kSize;
@@ -360,6 +369,29 @@ size_t KeyEventCodes(const KEY_EVENT_RECORD& k, uint8_t* out, size_t room) {
   for (WORD i = 0; i < repeat && n + len <= room; ++i)
     for (size_t j = 0; j < len; ++j) out[n++] = code[j];
   return n;
+}
+
+bool EscQueued() {
+  YieldPoint();
+  if (gCon.keys.HasEsc()) return true;
+  if (gCon.mode != Mode::Console && gCon.mode != Mode::Headless) return false;
+  if (!gCon.consoleKeys) {
+    // Redirected input: its bytes are the keys, taken into the queue as
+    // KeyPressed takes them; the caller's own poll still finds them there.
+    DrainHeadless();
+    return gCon.keys.HasEsc();
+  }
+  // Looks at the console's pending events without taking any: the keys
+  // stay in the console, in their order, for the program's own poll.
+  INPUT_RECORD records[64];
+  DWORD got = 0;
+  if (!PeekConsoleInputA(gCon.in, records, 64, &got)) return false;
+  for (DWORD i = 0; i < got; ++i) {
+    if (records[i].EventType != KEY_EVENT) continue;
+    const KEY_EVENT_RECORD& k = records[i].Event.KeyEvent;
+    if (k.bKeyDown && (k.wVirtualKeyCode == VK_ESCAPE || k.uChar.AsciiChar == 27)) return true;
+  }
+  return false;
 }
 
 void ConsoleStart() {

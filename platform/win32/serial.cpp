@@ -1,26 +1,49 @@
-// Serial ports on Windows: the kernel32 comm calls, synchronous, one handle
-// per open port. The driver keeps the line settings and the read time-outs;
-// a ReadFile returns when its bytes have come or the total time-out passed.
+// Serial ports on Windows. Port n is COMn: the kernel32 comm calls,
+// synchronous, one handle per open port; the driver keeps the line settings
+// and the read time-outs, and a ReadFile returns when its bytes have come or
+// the total time-out passed. When VEKTON_COM<n> names tcp://HOST:PORT or
+// rfc2217://HOST:PORT, port n is instead a connection (serial_net.cpp),
+// whose handle is its socket. The table below knows which kind each handle
+// is; every call on a comm handle goes to the driver as it always did.
 #include <windows.h>
 
+#include <cstdlib>
 #include <map>
 
+#include "platform/remote_line.h"
 #include "platform/serial.h"
+#include "platform/win32/serial_net.h"
 #include "platform/win32/win32_internal.h"
 
 namespace {
 
-// The settings as the driver last reported them: applying settings changes
-// only what the program asks for and keeps every other field of the driver.
-std::map<SerialHandle, DCB> gPorts;
+struct Port {
+  // A comm handle: the settings as the driver last reported them, so that
+  // applying settings changes only what the program asks for and keeps
+  // every other field of the driver.
+  DCB dcb{};
+  // A network line (then dcb is unused); owned here, freed by NetClose.
+  win32::NetLine* net = nullptr;
+  int number = 0;
+};
+
+std::map<SerialHandle, Port> gPorts;
 int gLastError = 0;
 
 HANDLE H(SerialHandle h) { return reinterpret_cast<HANDLE>(h); }
 
-bool Known(SerialHandle h) {
-  if (gPorts.count(h)) return true;
+Port* Find(SerialHandle h) {
+  auto it = gPorts.find(h);
+  if (it != gPorts.end()) return &it->second;
   gLastError = ERROR_INVALID_HANDLE;
-  return false;
+  return nullptr;
+}
+
+// What VEKTON_COM<n> says about port n: a network line, or the device.
+int PortAddress(int port, RemoteAddress& address) {
+  const std::string var = "VEKTON_COM" + std::to_string(port);
+  const char* v = std::getenv(var.c_str());
+  return ParseRemoteAddress(v ? v : "", address);
 }
 
 bool Fail() {
@@ -66,6 +89,11 @@ void ClearFlags(DCB& d) {
 
 namespace win32 {
 
+bool SerialFail(int code) {
+  gLastError = code;
+  return false;
+}
+
 std::string SerialDeviceName(int port) {
   const std::string n = std::to_string(port);
   return port <= 9 ? "COM" + n : "\\\\.\\COM" + n;
@@ -76,6 +104,19 @@ std::string SerialDeviceName(int port) {
 int SerialOpen(int port, SerialHandle& handle) {
   handle = kInvalidSerialHandle;
   if (port < 1 || port > 128) return gLastError = SerialNoDeviceError();
+  RemoteAddress address;
+  if (const int err = PortAddress(port, address); err != 0) return gLastError = err;
+  if (address.kind != RemoteKind::kDevice) {
+    // Exclusive like a device: the port's one connection is its own.
+    for (const auto& entry : gPorts)
+      if (entry.second.net && entry.second.number == port) return gLastError = ERROR_ACCESS_DENIED;
+    win32::NetLine* line = nullptr;
+    if (const int err = win32::NetOpen(address, line, handle); err != 0) return gLastError = err;
+    Port& p = gPorts[handle];
+    p.net = line;
+    p.number = port;
+    return 0;
+  }
   const std::string name = win32::SerialDeviceName(port);
   HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* exclusive */, nullptr,
                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -85,18 +126,21 @@ int SerialOpen(int port, SerialHandle& handle) {
     return gLastError;
   }
   handle = reinterpret_cast<SerialHandle>(h);
-  DCB none{};
-  none.DCBlength = sizeof none;
-  gPorts[handle] = none;
+  Port& p = gPorts[handle];
+  p.dcb = DCB{};
+  p.dcb.DCBlength = sizeof p.dcb;
+  p.number = port;
   return 0;
 }
 
 bool SerialGetSettings(SerialHandle h, SerialSettings& s) {
-  if (!Known(h)) return false;
+  Port* p = Find(h);
+  if (!p) return false;
+  if (p->net) return win32::NetGetSettings(*p->net, s);
   DCB d{};
   d.DCBlength = sizeof d;
   if (!GetCommState(H(h), &d)) return Fail();
-  gPorts[h] = d;
+  p->dcb = d;
   s.baud = d.BaudRate;
   s.parity = ParityLetter(d.Parity);
   s.dataBits = d.ByteSize;
@@ -106,8 +150,10 @@ bool SerialGetSettings(SerialHandle h, SerialSettings& s) {
 }
 
 bool SerialSetSettings(SerialHandle h, const SerialSettings& s) {
-  if (!Known(h)) return false;
-  DCB d = gPorts[h];
+  Port* p = Find(h);
+  if (!p) return false;
+  if (p->net) return win32::NetSetSettings(*p->net, s);
+  DCB d = p->dcb;
   if (d.BaudRate == 0) {
     // Never read: start from what the driver has now.
     d.DCBlength = sizeof d;
@@ -122,12 +168,14 @@ bool SerialSetSettings(SerialHandle h, const SerialSettings& s) {
   else
     ClearFlags(d);
   if (!SetCommState(H(h), &d)) return Fail();
-  gPorts[h] = d;
+  p->dcb = d;
   return true;
 }
 
 bool SerialGetTimeouts(SerialHandle h, SerialTimeouts& t) {
-  if (!Known(h)) return false;
+  Port* p = Find(h);
+  if (!p) return false;
+  if (p->net) return win32::NetGetTimeouts(*p->net, t);
   COMMTIMEOUTS c{};
   if (!GetCommTimeouts(H(h), &c)) return Fail();
   t.readInterval = c.ReadIntervalTimeout;
@@ -139,7 +187,9 @@ bool SerialGetTimeouts(SerialHandle h, SerialTimeouts& t) {
 }
 
 bool SerialSetTimeouts(SerialHandle h, const SerialTimeouts& t) {
-  if (!Known(h)) return false;
+  Port* p = Find(h);
+  if (!p) return false;
+  if (p->net) return win32::NetSetTimeouts(*p->net, t);
   COMMTIMEOUTS c{};
   c.ReadIntervalTimeout = t.readInterval;
   c.ReadTotalTimeoutMultiplier = t.readTotalMultiplier;
@@ -151,14 +201,18 @@ bool SerialSetTimeouts(SerialHandle h, const SerialTimeouts& t) {
 }
 
 bool SerialPurge(SerialHandle h) {
-  if (!Known(h)) return false;
+  Port* p = Find(h);
+  if (!p) return false;
+  if (p->net) return win32::NetPurge(*p->net);
   if (!PurgeComm(H(h), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) return Fail();
   return true;
 }
 
 bool SerialClearError(SerialHandle h, uint32_t& bytesWaiting) {
   bytesWaiting = 0;
-  if (!Known(h)) return false;
+  Port* p = Find(h);
+  if (!p) return false;
+  if (p->net) return win32::NetClearError(*p->net, bytesWaiting);
   DWORD errors = 0;
   COMSTAT stat{};
   if (!ClearCommError(H(h), &errors, &stat)) return Fail();
@@ -168,7 +222,9 @@ bool SerialClearError(SerialHandle h, uint32_t& bytesWaiting) {
 
 bool SerialRead(SerialHandle h, uint8_t* buffer, uint32_t count, uint32_t& got) {
   got = 0;
-  if (!Known(h)) return false;
+  Port* p = Find(h);
+  if (!p) return false;
+  if (p->net) return win32::NetRead(*p->net, buffer, count, got);
   win32::YieldPoint();
   const uint64_t start = win32::MonotonicUs();
   DWORD n = 0;
@@ -198,7 +254,9 @@ bool SerialRead(SerialHandle h, uint8_t* buffer, uint32_t count, uint32_t& got) 
 
 bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& written) {
   written = 0;
-  if (!Known(h)) return false;
+  Port* p = Find(h);
+  if (!p) return false;
+  if (p->net) return win32::NetWrite(*p->net, data, count, written);
   win32::YieldPoint();
   DWORD n = 0;
   const BOOL ok = WriteFile(H(h), data, count, &n, nullptr);
@@ -210,7 +268,10 @@ bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& 
 void SerialClose(SerialHandle h) {
   auto it = gPorts.find(h);
   if (it == gPorts.end()) return;
-  CloseHandle(H(h));
+  if (it->second.net)
+    win32::NetClose(it->second.net);
+  else
+    CloseHandle(H(h));
   gPorts.erase(it);
 }
 

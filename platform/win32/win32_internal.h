@@ -40,6 +40,11 @@ size_t KeyEventCodes(const KEY_EVENT_RECORD& k, uint8_t* out, size_t room);
 void ConsoleStart();
 void ConsoleStop();  // idempotent
 void ConsoleFlush(bool force);
+// Esc has been typed and waits for the program: in the key queue or among
+// the console's pending events. Consumes nothing: a wait inside the platform
+// (connecting a network line) ends on it, and the caller's own key poll
+// still sees it, with the type-ahead around it.
+bool EscQueued();
 
 // The name CreateFileA opens for port n: "COMn" up to 9, the device
 // namespace "\\.\COMn" from 10 on (the short form only covers COM1..COM9).

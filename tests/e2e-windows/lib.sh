@@ -112,6 +112,8 @@ stop_sim() {
 # start_console linux|windows NAME: the console in a new tmux session NAME;
 # its exit code lands in $TMP/NAME.exit. The Linux console takes the last
 # simulator's link as COM1; the Windows one has COM1 and COM12 mapped.
+# CONSOLE_ENV, when set, adds NAME=VALUE words to either console's
+# environment (VEKTON_COM1=tcp://... for a port across the network).
 start_console() {
   local kind=$1
   SESSION=$2
@@ -120,9 +122,9 @@ start_console() {
   # tmux-256color has no back-colour erase, so ncurses writes every blank in
   # its colours, as the Windows console does, and the captures see them.
   if [[ $kind == linux ]]; then
-    cmd="env TERM=tmux-256color LANG=C.UTF-8 VEKTON_COM1=$SIM_LINK $VEKTON"
+    cmd="env TERM=tmux-256color LANG=C.UTF-8 VEKTON_COM1=$SIM_LINK ${CONSOLE_ENV:-} $VEKTON"
   else
-    cmd="env TERM=tmux-256color LANG=C.UTF-8 WINEPREFIX=$WINEPREFIX WINEDEBUG=-all"
+    cmd="env TERM=tmux-256color LANG=C.UTF-8 WINEPREFIX=$WINEPREFIX WINEDEBUG=-all ${CONSOLE_ENV:-}"
     cmd+=" LD_PRELOAD=$TMP/pty_parity_shim.so wine $VEKTON_EXE 2>>$TMP/wine-$SESSION.err"
   fi
   tmux -L "$SOCK" new-session -d -s "$SESSION" -x 80 -y 25 \

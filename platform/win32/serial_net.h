@@ -1,0 +1,34 @@
+// The Win32 serial layer inside: serial.cpp keeps the table of open ports,
+// each either a comm handle (the kernel32 calls, as ever) or a line across
+// the network, whose steps live in serial_net.cpp. The network line keeps its
+// own time-outs, since a socket has no driver that keeps them.
+// Nothing outside platform/win32 includes this.
+#pragma once
+#include <cstdint>
+
+#include "platform/remote_line.h"
+#include "platform/serial.h"
+
+namespace win32 {
+
+struct NetLine;  // a connection and what the serial calls keep for it
+
+// Connects to address (3 s at most, name lookup included, given up on Esc).
+// 0 and the line (freed by NetClose) with its handle, or the error code:
+// a Winsock code, or one of serial.h's own.
+int NetOpen(const RemoteAddress& address, NetLine*& line, SerialHandle& handle);
+bool NetGetSettings(NetLine& l, SerialSettings& s);
+bool NetSetSettings(NetLine& l, const SerialSettings& s);
+bool NetGetTimeouts(NetLine& l, SerialTimeouts& t);
+bool NetSetTimeouts(NetLine& l, const SerialTimeouts& t);
+bool NetPurge(NetLine& l);
+bool NetClearError(NetLine& l, uint32_t& bytesWaiting);
+bool NetRead(NetLine& l, uint8_t* buffer, uint32_t count, uint32_t& got);
+bool NetWrite(NetLine& l, const uint8_t* data, uint32_t count, uint32_t& written);
+// Closes the connection and frees the line.
+void NetClose(NetLine* l);
+
+// Records code as the serial layer's last error and returns false.
+bool SerialFail(int code);
+
+}  // namespace win32

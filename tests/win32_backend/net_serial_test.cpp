@@ -1,0 +1,409 @@
+// The Win32 serial port across the network (Winsock; under Wine in CI):
+// VEKTON_COM<n> names tcp:// or rfc2217:// and the port under test connects
+// to a server in this process, on loopback only. The test holds the
+// server's side of the connection as the far end of the line.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "platform/serial.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::string_literals;
+
+long long MsSince(Clock::time_point t0) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
+}
+
+void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+void SetPort(int port, const std::string& value) {
+  _putenv_s(("VEKTON_COM" + std::to_string(port)).c_str(), value.c_str());
+}
+
+// Winsock for the test's own server side.
+struct Winsock : ::testing::Environment {
+  void SetUp() override {
+    WSADATA d;
+    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &d), 0);
+  }
+};
+const auto* const kWinsock = ::testing::AddGlobalTestEnvironment(new Winsock);
+
+// Waits up to ms for s to be readable (or closed).
+bool Readable(SOCKET s, int ms) {
+  fd_set rd;
+  FD_ZERO(&rd);
+  FD_SET(s, &rd);
+  timeval tv{ms / 1000, (ms % 1000) * 1000};
+  return select(0, &rd, nullptr, nullptr, &tv) > 0;
+}
+
+// A loopback socket bound to a free port, listening unless told otherwise.
+struct Server {
+  SOCKET fd = INVALID_SOCKET;
+  int port = 0;
+
+  explicit Server(bool listening = true) {
+    fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) ADD_FAILURE() << "bind";
+    int len = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = ntohs(a.sin_port);
+    if (listening && listen(fd, 4) != 0) ADD_FAILURE() << "listen";
+  }
+  ~Server() { closesocket(fd); }
+  std::string Url(const char* scheme) const {
+    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port);
+  }
+  // The next client, or INVALID_SOCKET when none came within 2 s.
+  SOCKET Accept() const {
+    if (!Readable(fd, 2000)) return INVALID_SOCKET;
+    return accept(fd, nullptr, nullptr);
+  }
+};
+
+// The server's side of one connection.
+struct Peer {
+  SOCKET fd;
+  explicit Peer(SOCKET f) : fd(f) {}
+  ~Peer() { Close(); }
+  void Close() {
+    if (fd != INVALID_SOCKET) closesocket(fd);
+    fd = INVALID_SOCKET;
+  }
+  void Send(const std::string& s) const {
+    ASSERT_EQ(send(fd, s.data(), static_cast<int>(s.size()), 0), static_cast<int>(s.size()));
+  }
+  // Exactly n bytes, or what came before 2 s of silence.
+  std::string Receive(size_t n) const {
+    std::string out;
+    char buf[256];
+    while (out.size() < n && Readable(fd, 2000)) {
+      const int r = recv(fd, buf, static_cast<int>(std::min(sizeof buf, n - out.size())), 0);
+      if (r <= 0) break;
+      out.append(buf, static_cast<size_t>(r));
+    }
+    return out;
+  }
+  // Everything that arrives within ms of silence.
+  std::string Drain(int ms) const {
+    std::string out;
+    char buf[256];
+    while (Readable(fd, ms)) {
+      const int r = recv(fd, buf, sizeof buf, 0);
+      if (r <= 0) break;
+      out.append(buf, static_cast<size_t>(r));
+    }
+    return out;
+  }
+};
+
+const SerialSettings kPlc{9600, 'E', 8, 1, false};
+
+void SetReadTimeout(SerialHandle h, uint32_t ms) {
+  SerialTimeouts t{};
+  t.readTotalConstant = ms;
+  ASSERT_TRUE(SerialSetTimeouts(h, t));
+}
+
+bool Write(SerialHandle h, const std::string& s) {
+  uint32_t written = 0;
+  return SerialWrite(h, reinterpret_cast<const uint8_t*>(s.data()), static_cast<uint32_t>(s.size()),
+                     written) &&
+         written == s.size();
+}
+
+std::string Read(SerialHandle h, uint32_t count) {
+  uint8_t buf[256];
+  uint32_t got = 0;
+  if (!SerialRead(h, buf, count, got)) return "<failed>";
+  return std::string(reinterpret_cast<char*>(buf), got);
+}
+
+// Waits (2 s at most) until n line bytes can be read at once.
+uint32_t WaitForBytes(SerialHandle h, uint32_t n) {
+  uint32_t waiting = 0;
+  for (int i = 0; i < 400 && waiting < n; ++i) {
+    if (!SerialClearError(h, waiting)) return 0;
+    if (waiting < n) Pause(5);
+  }
+  return waiting;
+}
+
+TEST(Win32NetSerial, RawTcpCarriesTheLineBytesWithTheReadTimeout) {
+  Server server;
+  SetPort(20, server.Url("tcp"));
+  SerialHandle h = kInvalidSerialHandle;
+  ASSERT_EQ(SerialOpen(20, h), 0);
+  Peer peer(server.Accept());
+  ASSERT_NE(peer.fd, INVALID_SOCKET);
+
+  // No line to set: what is set is accepted and read back, as a device would.
+  ASSERT_TRUE(SerialSetSettings(h, SerialSettings{9600, 'e', 8, 3, false}));
+  SerialSettings back;
+  ASSERT_TRUE(SerialGetSettings(h, back));
+  EXPECT_EQ(back.baud, 9600u);
+  EXPECT_EQ(back.parity, 'E');
+  EXPECT_EQ(back.stopBits, 1);
+  EXPECT_FALSE(SerialSetSettings(h, SerialSettings{0, 'E', 8, 1, false}));
+  EXPECT_EQ(SerialLastError(), ERROR_INVALID_PARAMETER);
+  SetReadTimeout(h, 52);
+  SerialTimeouts t;
+  ASSERT_TRUE(SerialGetTimeouts(h, t));
+  EXPECT_EQ(t.readTotalConstant, 52u);
+
+  // Every byte value passes untouched both ways: CR stays CR, 0xFF single.
+  const std::string line = "RD DM0\r\xff\x00\n"s;
+  ASSERT_TRUE(Write(h, line));
+  EXPECT_EQ(peer.Receive(line.size()), line);
+  peer.Send("00123\r\n\xff"s);
+  EXPECT_EQ(WaitForBytes(h, 8), 8u);
+  EXPECT_EQ(Read(h, 8), "00123\r\n\xff"s);
+
+  // A silent line: one byte asked, nothing after the whole 52 ms.
+  for (int i = 0; i < 3; ++i) {
+    auto t0 = Clock::now();
+    EXPECT_EQ(Read(h, 1), "");
+    const long long ms = MsSince(t0);
+    EXPECT_GE(ms, 52);
+    EXPECT_LT(ms, 1000);
+  }
+  // Bytes that come in pieces are collected until the count, and the read
+  // returns when they have come, not at its time-out.
+  std::thread late([&] {
+    Pause(20);
+    peer.Send("CC");
+    Pause(20);
+    peer.Send("\r\n");
+  });
+  SetReadTimeout(h, 2500);
+  auto t0 = Clock::now();
+  EXPECT_EQ(Read(h, 4), "CC\r\n");
+  EXPECT_LT(MsSince(t0), 2000);
+  late.join();
+
+  // Purge drops what arrived unread.
+  peer.Send("stale answer\r\n");
+  EXPECT_EQ(WaitForBytes(h, 14), 14u);
+  ASSERT_TRUE(SerialPurge(h));
+  uint32_t waiting = 99;
+  ASSERT_TRUE(SerialClearError(h, waiting));
+  EXPECT_EQ(waiting, 0u);
+
+  // One connection per port, as a device is opened exclusively.
+  SerialHandle second = 42;
+  EXPECT_EQ(SerialOpen(20, second), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(second, kInvalidSerialHandle);
+  SerialClose(h);
+  EXPECT_FALSE(SerialClearError(h, waiting));
+  EXPECT_EQ(SerialLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST(Win32NetSerial, LostConnectionActsAsAVanishedLineAndTheNextOpenConnects) {
+  Server server;
+  SetPort(21, server.Url("tcp"));
+  SerialHandle h = kInvalidSerialHandle;
+  ASSERT_EQ(SerialOpen(21, h), 0);
+  SetReadTimeout(h, 20);
+  {
+    Peer peer(server.Accept());
+    peer.Send("OK\r\n");
+    EXPECT_EQ(WaitForBytes(h, 4), 4u);
+  }  // the peer closes with an answer unread
+
+  // What came before the close is still delivered, then the line is dead:
+  // every read fails after its time-out (no spinning), every write fails.
+  EXPECT_EQ(Read(h, 4), "OK\r\n");
+  int calls = 0, failures = 0;
+  auto t0 = Clock::now();
+  while (MsSince(t0) < 300) {
+    ++calls;
+    uint8_t buf[8];
+    uint32_t got = 9;
+    if (!SerialRead(h, buf, 8, got)) ++failures;
+    EXPECT_EQ(got, 0u);
+  }
+  EXPECT_LE(calls, 18);
+  EXPECT_GE(calls, 2);
+  EXPECT_EQ(failures, calls);
+  EXPECT_EQ(SerialLastError(), WSAECONNRESET);
+  EXPECT_FALSE(Write(h, "CR\r"));
+  SerialClose(h);
+
+  // The next open (the menu's next choice) connects afresh.
+  ASSERT_EQ(SerialOpen(21, h), 0);
+  Peer again(server.Accept());
+  ASSERT_TRUE(Write(h, "CR\r"));
+  EXPECT_EQ(again.Receive(3), "CR\r");
+  SerialClose(h);
+}
+
+TEST(Win32NetSerial, ConnectFailuresGiveTheirCodes) {
+  SerialHandle h = 42;
+  {  // a bound port that does not listen refuses
+    Server closed(false);
+    SetPort(22, closed.Url("tcp"));
+    auto t0 = Clock::now();
+    EXPECT_EQ(SerialOpen(22, h), WSAECONNREFUSED);
+    EXPECT_LT(MsSince(t0), 3500);
+    EXPECT_EQ(h, kInvalidSerialHandle);
+    EXPECT_EQ(SerialLastError(), 10061);
+  }
+  SetPort(22, "tcp://no-such-store.invalid:5000");
+  auto t0 = Clock::now();
+  EXPECT_EQ(SerialOpen(22, h), kSerialErrHostNotFound);
+  EXPECT_LT(MsSince(t0), 1000);
+  EXPECT_EQ(SerialLastError(), 20001);
+
+  for (const char* bad : {"tcp://127.0.0.1", "tcp://::1:5000", "rfc2217://127.0.0.1:0",
+                          "TCP://127.0.0.1:50x0"}) {
+    SetPort(22, bad);
+    EXPECT_EQ(SerialOpen(22, h), kSerialErrBadAddress) << bad;
+    EXPECT_EQ(h, kInvalidSerialHandle);
+  }
+  // Anything else leaves the port what it always was: COMn, which no test
+  // machine has as COM22.
+  SetPort(22, "/dev/ttyS21");
+  EXPECT_EQ(SerialOpen(22, h), ERROR_FILE_NOT_FOUND);
+
+  // A name, looked up off the waiting thread; the scheme in any case.
+  Server server;
+  SetPort(22, "TCP://localhost:" + std::to_string(server.port) + "/");
+  ASSERT_EQ(SerialOpen(22, h), 0);
+  SerialClose(h);
+  SetPort(22, "");
+}
+
+// --- RFC 2217 -----------------------------------------------------------------------
+
+const std::string kOpening = "\xff\xfb\x00\xff\xfd\x00\xff\xfb\x03\xff\xfd\x03\xff\xfb\x2c"s;
+// What ser2net answers: agrees to all of it.
+const std::string kAgree = "\xff\xfd\x00\xff\xfb\x00\xff\xfd\x03\xff\xfb\x03\xff\xfd\x2c"s;
+// 9600 baud, 8 data bits, even parity, 1 stop bit, no flow control.
+const std::string kSet8E1 =
+    "\xff\xfa\x2c\x01\x00\x00\x25\x80\xff\xf0"
+    "\xff\xfa\x2c\x02\x08\xff\xf0"
+    "\xff\xfa\x2c\x03\x03\xff\xf0"
+    "\xff\xfa\x2c\x04\x01\xff\xf0"
+    "\xff\xfa\x2c\x05\x01\xff\xf0"s;
+const std::string kConfirm8E1 =
+    "\xff\xfa\x2c\x65\x00\x00\x25\x80\xff\xf0"
+    "\xff\xfa\x2c\x66\x08\xff\xf0"
+    "\xff\xfa\x2c\x67\x03\xff\xf0"
+    "\xff\xfa\x2c\x68\x01\xff\xf0"
+    "\xff\xfa\x2c\x69\x01\xff\xf0"s;
+const std::string kPurgeBoth = "\xff\xfa\x2c\x0c\x03\xff\xf0"s;
+
+TEST(Win32NetSerial, Rfc2217NegotiatesSetsTheLineAndEscapesFF) {
+  Server server;
+  SetPort(24, server.Url("rfc2217"));
+  std::string opening, settings, data, purge;
+  std::atomic<bool> purged{false};
+  std::thread script([&] {
+    Peer peer(server.Accept());
+    opening = peer.Receive(kOpening.size());
+    peer.Send(kAgree);
+    settings = peer.Receive(kSet8E1.size());
+    peer.Send(kConfirm8E1.substr(0, 12));  // the answer in two pieces
+    Pause(20);
+    peer.Send(kConfirm8E1.substr(12));
+    // Line data with a doubled 0xFF and a Telnet command (NOP) inside.
+    peer.Send("CC\xff\xff\xff\xf1\r\n"s);
+    data = peer.Receive(4);
+    peer.Send("stale"s);
+    purge = peer.Receive(kPurgeBoth.size());
+    peer.Send("\xff\xfa\x2c\x70\x03\xff\xf0"s);  // the purge answered
+    for (int i = 0; i < 400 && !purged; ++i) Pause(5);
+    peer.Send("fresh");
+    peer.Drain(300);
+  });
+  SerialHandle h = kInvalidSerialHandle;
+  ASSERT_EQ(SerialOpen(24, h), 0);
+  EXPECT_EQ(opening, kOpening);
+  ASSERT_TRUE(SerialSetSettings(h, kPlc));
+  EXPECT_EQ(settings, kSet8E1);
+  SerialSettings back;
+  ASSERT_TRUE(SerialGetSettings(h, back));
+  EXPECT_EQ(back.baud, 9600u);
+  EXPECT_EQ(back.parity, 'E');
+  SetReadTimeout(h, 52);
+
+  // Waiting bytes count line data only: 5, not the 8 received.
+  EXPECT_EQ(WaitForBytes(h, 5), 5u);
+  uint32_t waiting = 0;
+  ASSERT_TRUE(SerialClearError(h, waiting));
+  EXPECT_EQ(waiting, 5u);
+  EXPECT_EQ(Read(h, 10), "CC\xff\r\n"s);
+  ASSERT_TRUE(Write(h, "x\xffy"s));
+
+  // Purge: the stale data is dropped here and the server asked to purge.
+  EXPECT_EQ(WaitForBytes(h, 5), 5u);
+  ASSERT_TRUE(SerialPurge(h));
+  ASSERT_TRUE(SerialClearError(h, waiting));
+  EXPECT_EQ(waiting, 0u);
+  purged = true;
+  SetReadTimeout(h, 2500);
+  EXPECT_EQ(Read(h, 5), "fresh");
+  script.join();
+  EXPECT_EQ(data, "x\xff\xffy"s);
+  EXPECT_EQ(purge, kPurgeBoth);
+  SerialClose(h);
+}
+
+TEST(Win32NetSerial, Rfc2217ServerThatRefusesIsNotUsed) {
+  Server server;
+  SetPort(25, server.Url("rfc2217"));
+  SerialHandle h = 42;
+  {  // a plain Telnet server: DONT COM-PORT-OPTION
+    std::thread script([&] {
+      Peer peer(server.Accept());
+      peer.Receive(kOpening.size());
+      peer.Send("\xff\xfd\x00\xff\xfb\x00\xff\xfe\x2c"s);
+      peer.Drain(300);
+    });
+    auto t0 = Clock::now();
+    EXPECT_EQ(SerialOpen(25, h), kSerialErrComPortRefused);
+    EXPECT_LT(MsSince(t0), 2500);
+    EXPECT_EQ(h, kInvalidSerialHandle);
+    script.join();
+  }
+  {  // agrees, but answers the settings with another rate, then not at all
+    std::thread script([&] {
+      Peer peer(server.Accept());
+      peer.Receive(kOpening.size());
+      peer.Send(kAgree);
+      peer.Receive(kSet8E1.size());
+      peer.Send("\xff\xfa\x2c\x65\x00\x00\x4b\x00\xff\xf0"s);  // 19200
+      peer.Receive(kSet8E1.size());
+      peer.Drain(1500);
+    });
+    ASSERT_EQ(SerialOpen(25, h), 0);
+    EXPECT_FALSE(SerialSetSettings(h, kPlc));
+    EXPECT_EQ(SerialLastError(), kSerialErrLineRefused);
+    auto t0 = Clock::now();
+    EXPECT_FALSE(SerialSetSettings(h, kPlc));
+    EXPECT_EQ(SerialLastError(), kSerialErrLineRefused);
+    const long long ms = MsSince(t0);
+    EXPECT_GE(ms, 950);
+    EXPECT_LT(ms, 3000);
+    SerialClose(h);
+    script.join();
+  }
+}
+
+}  // namespace
