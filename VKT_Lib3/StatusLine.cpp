@@ -204,6 +204,9 @@ void WaitReady(int port) {
     UpdateStatusLine();
     if (ReadyFlag) return;
     if (CheckQuit(port)) return;
+    // Nothing to do before a key or the next status poll: sleep until then
+    // (the poll's last hundredth is stepped through by the status line).
+    if (const uint32_t ms = StopwatchSleepMs(StatusTimer[0], kStatusInterval); ms > 0) ComWait(ms, 0);
   }
 }
 

@@ -191,6 +191,12 @@ int ComReadLine(int port, ShortStr& dest, int capacity, int mode, char a, char b
   return static_cast<int>(text.size());
 }
 
+WakeReason ComWait(uint32_t maxMs, int port) {
+  // An Esc already taken is still the operator's word: no wait outlasts it.
+  if (EscAbort) return WakeReason::kKey;
+  return PlatformWait(maxMs, Entry(port));
+}
+
 void ComClose(int port) {
   if (!InTable(port)) return;
   if (PortHandles[port] != kInvalidSerialHandle) SerialClose(PortHandles[port]);

@@ -77,9 +77,12 @@ int WaitSeconds(int n) {
       uint16_t s;
       GetTime(h, m, s, hs);
       if (s != s0 || PollKey() == kEsc) break;
-      // A short sleep between clock reads keeps the wait off the processor;
-      // the second still changes within a millisecond of being seen.
+      // The clock is read a millisecond apart, as ever; beyond that, sleep
+      // until a key or the last hundredth of this second, which is watched
+      // a millisecond at a time: the change is still seen within a
+      // millisecond, and the processor rests in between.
       Delay(1);
+      if (hs < 99) ComWait(static_cast<uint32_t>(99 - hs) * 10 - 1, 0);
     }
     ++count;
   } while (count < n && !EscAbort);

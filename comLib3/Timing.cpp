@@ -40,6 +40,13 @@ int32_t StopwatchRead(const TimeStamp& start, TimeStamp& now) {
   return static_cast<int32_t>(d);
 }
 
+uint32_t StopwatchSleepMs(const TimeStamp& start, int32_t limit) {
+  TimeStamp now;
+  // Read as the waiting loops read it, in 16 bits.
+  const int32_t elapsed = static_cast<uint16_t>(StopwatchRead(start, now));
+  return elapsed >= limit ? 0 : static_cast<uint32_t>(limit - elapsed) * 10;
+}
+
 uint32_t RandomBelow(uint32_t n) {
   RandSeed = RandSeed * 134775813u + 1u;
   return static_cast<uint32_t>((static_cast<uint64_t>(RandSeed) * n) >> 32);

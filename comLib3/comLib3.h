@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "comLib3/ShortStr.h"
+#include "platform/crt.h"
 #include "platform/serial.h"
 
 // --- serial port link ---------------------------------------------------------
@@ -23,6 +24,9 @@ int ComWriteByte(int port, uint8_t byte);
 // One read call of up to count bytes, bounded by the port's read time-out:
 // the bytes read, or -1 when the port is not open or the read failed.
 int ComReadRaw(int port, uint8_t* buffer, int count);
+// Sleeps until a key is pending, bytes wait on port's line (0: no line) or
+// maxMs have passed; says which. A latched Esc counts as a key.
+WakeReason ComWait(uint32_t maxMs, int port);
 // The read time-out of a baud rate: 50 characters of 10 bits, in ms.
 uint32_t ComReadTimeoutMs(uint32_t baud);
 
@@ -80,6 +84,11 @@ void ToHundredths(const TimeStamp& t, int32_t& h);
 void FromHundredths(int32_t h, TimeStamp& t);
 void StopwatchStart(TimeStamp& start, TimeStamp& lap);
 int32_t StopwatchRead(const TimeStamp& start, TimeStamp& now);
+// How long a loop that acts once the stopwatch from start reads more than
+// limit hundredths may sleep without acting late. The clock shows whole
+// hundredths only, so the last one is left to be watched a millisecond at a
+// time: 0 once it has begun.
+uint32_t StopwatchSleepMs(const TimeStamp& start, int32_t limit);
 
 // --- random numbers -----------------------------------------------------------
 extern uint32_t RandSeed;

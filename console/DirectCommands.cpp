@@ -166,9 +166,12 @@ void DirectCommands() {
         NewLine();
       }
     } else if (!PollStatusIfDue()) {
-      // Nothing typed, nothing received, no poll due: rest a moment instead
-      // of spinning a whole core until the next key or byte.
+      // Nothing received, no poll due: rest a moment. With no typed key
+      // left to take either, sleep on until a key, a byte or the poll's
+      // last hundredth, which is watched a millisecond at a time.
+      const uint32_t ms = StopwatchSleepMs(AccessTimer[0], 50);
       Delay(1);
+      if (ms > 1 && KeyBuffer.empty()) ComWait(ms - 1, ComPort);
     }
   }
 }

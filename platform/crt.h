@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string_view>
 
+#include "platform/serial.h"
+
 // --- keyboard ---------------------------------------------------------------
 // A key is pending (never blocks). Yields to the presenter.
 bool KeyPressed();
@@ -17,6 +19,14 @@ uint8_t ReadKey();
 // --- time --------------------------------------------------------------------
 // Sleep for ms milliseconds (0 only yields). Yields to the presenter.
 void Delay(uint32_t ms);
+// What ended a PlatformWait.
+enum class WakeReason { kKey, kLine, kDeadline };
+// Sleeps until a key is pending (KeyPressed would say so), bytes can be read
+// on line (kInvalidSerialHandle: no line) or maxMs have passed, whichever
+// comes first; a key or bytes already there end it at once. A line that has
+// failed or closed never wakes it: such a wait runs to its deadline. Costs
+// nothing while it sleeps, unlike a loop of Delay(1). Yields to the presenter.
+WakeReason PlatformWait(uint32_t maxMs, SerialHandle line);
 
 // --- text window and cursor (all 1-based, relative to the current window) ---
 void GotoXY(int x, int y);  // ignored when outside the window

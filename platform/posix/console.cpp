@@ -456,6 +456,11 @@ bool KeyPressed() {
   return !gCon.keys.Empty();
 }
 
+int posix::KeyWaitFd() {
+  if (gCon.mode != Mode::Terminal && gCon.mode != Mode::Headless) return -1;
+  return gCon.inputEnded ? -1 : STDIN_FILENO;
+}
+
 bool posix::EscQueued() {
   return KeyPressed() && gCon.keys.HasEsc();
 }

@@ -30,5 +30,8 @@ void ConsoleFlush(bool force);
 // (connecting a network line) ends on it, and the caller's own key poll
 // still sees it, with the type-ahead around it.
 bool EscQueued();
+// The descriptor keys arrive on, for a wait that sleeps until one comes;
+// -1 while there is no keyboard (before PlatformInit, after its input ended).
+int KeyWaitFd();
 
 }  // namespace posix

@@ -14,6 +14,7 @@
 #include <map>
 #include <string>
 
+#include "platform/crt.h"
 #include "platform/posix/posix_internal.h"
 #include "platform/posix/serial_transport.h"
 
@@ -228,6 +229,42 @@ void SerialClose(SerialHandle h) {
   if (it == gPorts.end()) return;
   it->second.ops->close(it->second);
   gPorts.erase(it);
+}
+
+// Keys first: one may sit in our own queue or in the terminal library's
+// buffer, where no descriptor shows it, and KeyPressed takes both in. Then
+// the line's decoded bytes (an RFC 2217 line decodes what has come: Telnet
+// control alone is no line data, and the wait goes on). Only then sleep in
+// poll on the keyboard and the line, a slice at a time so that signals and
+// the screen are still seen to.
+WakeReason PlatformWait(uint32_t maxMs, SerialHandle line) {
+  const uint64_t deadline = posix::MonotonicUs() + static_cast<uint64_t>(maxMs) * 1000;
+  // A line that wakes poll with nothing to read (closed, hung up, or only
+  // Telnet control) is left out of the next short sleep: never a spin.
+  uint64_t lineQuietUntil = 0;
+  for (;;) {
+    if (KeyPressed()) return WakeReason::kKey;
+    auto it = line == kInvalidSerialHandle ? gPorts.end() : gPorts.find(line);
+    SerialPort* p = it == gPorts.end() || it->second.lostError != 0 ? nullptr : &it->second;
+    uint32_t waiting = 0;
+    if (p && p->ops->waiting(*p, waiting) && waiting > 0) return WakeReason::kLine;
+    const uint64_t now = posix::MonotonicUs();
+    if (now >= deadline) return WakeReason::kDeadline;
+    uint64_t left = deadline - now;
+    if (left > kWaitSliceUs) left = kWaitSliceUs;
+    pollfd fds[2];
+    nfds_t n = 0;
+    if (const int keyFd = posix::KeyWaitFd(); keyFd >= 0) fds[n++] = pollfd{keyFd, POLLIN, 0};
+    const bool watchLine = p && p->lostError == 0 && now >= lineQuietUntil;
+    if (watchLine) {
+      fds[n++] = pollfd{p->fd, POLLIN, 0};
+    } else if (p && left > 1000) {
+      left = 1000;  // look at the line again soon
+    }
+    // Rounded up, so the wait never ends before its deadline.
+    const int r = poll(fds, n, static_cast<int>((left + 999) / 1000));
+    if (r > 0 && watchLine && fds[n - 1].revents != 0) lineQuietUntil = posix::MonotonicUs() + 1000;
+  }
 }
 
 int SerialLastError() { return gLastError; }

@@ -36,6 +36,7 @@ struct State {
   std::vector<PlatformExitHook> exitHooks;
   int lastError = 0;
   uint64_t idleCalls = 0;  // calls that looked at time or input while it stood still
+  uint64_t sleepCalls = 0;  // Delay and PlatformWait calls
 };
 
 State& S() {
@@ -135,6 +136,7 @@ void Reset() {
 
 uint64_t NowUs() { return S().nowUs; }
 void AdvanceUs(uint64_t us) { Advance(us); }
+uint64_t SleepCalls() { return S().sleepCalls; }
 
 void SetTimeOfDay(int hour, int minute, int second, int hundredths) {
   int64_t h = hour * 360000LL + minute * 6000LL + second * 100LL + hundredths;
@@ -287,8 +289,53 @@ uint8_t ReadKey() {
 }
 
 void Delay(uint32_t ms) {
+  ++S().sleepCalls;
   if (ms == 0) vt::NoteIdle();
   vt::Advance(static_cast<uint64_t>(ms) * 1000);
+}
+
+// Time moves in whole milliseconds from the start of the wait: the program
+// sees a key or a byte at the same moment a loop of Delay(1) would have, so a
+// loop that waits here instead takes the same steps at the same times.
+WakeReason PlatformWait(uint32_t maxMs, SerialHandle line) {
+  ++S().sleepCalls;
+  vt::PortState* port = nullptr;
+  if (line != kInvalidSerialHandle) {
+    auto it = S().ports.find(static_cast<int>(line));
+    if (it != S().ports.end() && it->second.open && !it->second.vanished) port = &it->second;
+  }
+  auto keyBy = [](uint64_t t) { return !S().keys.empty() && S().keys.front().atUs <= t; };
+  auto lineBy = [port](uint64_t t) {
+    if (!port) return false;
+    if (port->peer) {
+      vt::PortSink sink(*port);
+      port->peer->AdvanceTo(t, sink);
+    }
+    return !port->rx.empty() && port->rx.front().first <= t;
+  };
+  const uint64_t start = S().nowUs;
+  if (keyBy(start)) return vt::NoteIdle(), WakeReason::kKey;
+  if (lineBy(start)) return vt::NoteIdle(), WakeReason::kLine;
+  if (maxMs == 0) return vt::NoteIdle(), WakeReason::kDeadline;
+  for (uint32_t ms = 1; ms <= maxMs; ++ms) {
+    // Without a peer that makes bytes as time passes, nothing can happen
+    // before the next scripted key or byte: skip ahead to it.
+    if (!(port && port->peer)) {
+      uint64_t next = start + static_cast<uint64_t>(maxMs) * 1000;
+      if (!S().keys.empty()) next = std::min(next, S().keys.front().atUs);
+      if (port && !port->rx.empty()) next = std::min(next, port->rx.front().first);
+      const uint64_t step = next > start ? (next - start + 999) / 1000 : 1;
+      ms = static_cast<uint32_t>(std::clamp<uint64_t>(step, ms, maxMs));
+    }
+    const uint64_t at = start + static_cast<uint64_t>(ms) * 1000;
+    const bool key = keyBy(at);
+    const bool bytes = !key && lineBy(at);
+    if (key || bytes || ms == maxMs) {
+      vt::Advance(at - start);
+      return key ? WakeReason::kKey : bytes ? WakeReason::kLine : WakeReason::kDeadline;
+    }
+  }
+  return WakeReason::kDeadline;  // not reached: the last step returns
 }
 
 void FlushOutput() {}

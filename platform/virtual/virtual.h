@@ -36,6 +36,9 @@ inline uint64_t NowMs() { return NowUs() / 1000; }
 void AdvanceUs(uint64_t us);
 void SetTimeOfDay(int hour, int minute, int second, int hundredths);
 void SetDate(int year, int month, int day);
+// How often the program has gone to sleep (Delay and PlatformWait calls)
+// since Reset: an idle loop's wake-ups.
+uint64_t SleepCalls();
 
 // --- keys ------------------------------------------------------------------------
 void PushKeys(std::string_view bytes);                   // available now

@@ -433,6 +433,11 @@ bool KeyPressed() {
   return !gCon.keys.Empty();
 }
 
+void* win32::KeyWaitHandle() {
+  if (gCon.mode == Mode::NotStarted || gCon.mode == Mode::Stopped || !gCon.consoleKeys) return nullptr;
+  return gCon.in;
+}
+
 uint8_t ReadKey() {
   for (;;) {
     // Everything written so far must be on the screen before we block.

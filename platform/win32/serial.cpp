@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "platform/crt.h"
 #include "platform/remote_line.h"
 #include "platform/serial.h"
 #include "platform/win32/serial_net.h"
@@ -273,6 +274,49 @@ void SerialClose(SerialHandle h) {
   else
     CloseHandle(H(h));
   gPorts.erase(it);
+}
+
+// Keys first (our queue and the console's), then the bytes the line has
+// (an RFC 2217 line decodes what came: Telnet control alone is no line data
+// and the wait goes on). Then sleep on the console input, the control event
+// and, for a network line, the socket's event. A comm handle opened without
+// overlapped I/O has nothing to wait on: with such a line the sleep is cut
+// into slices of 1 ms, as the waiting loops always were.
+WakeReason PlatformWait(uint32_t maxMs, SerialHandle line) {
+  const uint64_t deadline = win32::MonotonicUs() + static_cast<uint64_t>(maxMs) * 1000;
+  for (;;) {
+    if (KeyPressed()) return WakeReason::kKey;
+    auto it = line == kInvalidSerialHandle ? gPorts.end() : gPorts.find(line);
+    Port* p = it == gPorts.end() ? nullptr : &it->second;
+    uint32_t waiting = 0;
+    if (p) {
+      if (p->net) {
+        if (win32::NetClearError(*p->net, waiting) && waiting > 0) return WakeReason::kLine;
+      } else {
+        DWORD errors = 0;
+        COMSTAT stat{};
+        if (ClearCommError(H(line), &errors, &stat) && stat.cbInQue > 0) return WakeReason::kLine;
+      }
+    }
+    const uint64_t now = win32::MonotonicUs();
+    if (now >= deadline) return WakeReason::kDeadline;
+    uint64_t left = (deadline - now + 999) / 1000;  // never end early
+    if (left > 20) left = 20;                       // signals and the screen
+    HANDLE waits[3];
+    DWORD n = 0;
+    if (void* keys = win32::KeyWaitHandle()) waits[n++] = static_cast<HANDLE>(keys);
+    if (void* control = win32::ControlEvent()) waits[n++] = static_cast<HANDLE>(control);
+    if (p && p->net) {
+      if (void* ev = win32::NetWaitEvent(*p->net)) waits[n++] = static_cast<HANDLE>(ev);
+      else left = 1;
+    } else if (p) {
+      left = 1;
+    }
+    if (n == 0)
+      win32::SleepMs(static_cast<uint32_t>(left));
+    else
+      WaitForMultipleObjects(n, waits, FALSE, static_cast<DWORD>(left));
+  }
 }
 
 int SerialLastError() { return gLastError; }

@@ -24,6 +24,7 @@ namespace win32 {
 
 struct NetLine {
   SOCKET sock = INVALID_SOCKET;
+  WSAEVENT readable = WSA_INVALID_EVENT;  // for the program's waits
   SerialTimeouts timeouts{};
   // The settings last set (raw TCP) or confirmed (RFC 2217).
   SerialSettings settings{9600, 'N', 8, 1, false};
@@ -536,8 +537,25 @@ bool NetWrite(NetLine& l, const uint8_t* data, uint32_t count, uint32_t& written
   }
 }
 
+void* NetWaitEvent(NetLine& l) {
+  if (l.readable == WSA_INVALID_EVENT) {
+    l.readable = WSACreateEvent();
+    if (l.readable == WSA_INVALID_EVENT) return nullptr;
+    // The socket is non-blocking already; the event changes nothing else.
+    if (WSAEventSelect(l.sock, l.readable, FD_READ | FD_CLOSE) != 0) {
+      WSACloseEvent(l.readable);
+      l.readable = WSA_INVALID_EVENT;
+      return nullptr;
+    }
+  }
+  WSANETWORKEVENTS seen{};
+  WSAEnumNetworkEvents(l.sock, l.readable, &seen);  // resets the event
+  return l.readable;
+}
+
 void NetClose(NetLine* l) {
   if (!l) return;
+  if (l->readable != WSA_INVALID_EVENT) WSACloseEvent(l->readable);
   closesocket(l->sock);
   delete l;
 }

@@ -25,6 +25,9 @@ bool NetPurge(NetLine& l);
 bool NetClearError(NetLine& l, uint32_t& bytesWaiting);
 bool NetRead(NetLine& l, uint8_t* buffer, uint32_t count, uint32_t& got);
 bool NetWrite(NetLine& l, const uint8_t* data, uint32_t count, uint32_t& written);
+// An event signalled when bytes (or the connection's end) reach the socket,
+// made on first use; reset before each sleep. Null if none could be made.
+void* NetWaitEvent(NetLine& l);
 // Closes the connection and frees the line.
 void NetClose(NetLine* l);
 

@@ -45,6 +45,10 @@ void ConsoleFlush(bool force);
 // (connecting a network line) ends on it, and the caller's own key poll
 // still sees it, with the type-ahead around it.
 bool EscQueued();
+// The console input handle, signalled when input events wait, for a wait
+// that sleeps until a key comes; null while there is no console to wait on
+// (no keyboard, or input from a pipe or file).
+void* KeyWaitHandle();
 
 // The name CreateFileA opens for port n: "COMn" up to 9, the device
 // namespace "\\.\COMn" from 10 on (the short form only covers COM1..COM9).

@@ -258,3 +258,27 @@ TEST_F(ConsoleTest, EscInDirectCommandsReturnsToTheMenuAndQuits) {
   EXPECT_EQ(std::vector<std::string>(all.end() - 4, all.end()),
             (std::vector<std::string>{"CR", "RD DM109", "WR DM123 0", "CQ"}));
 }
+
+TEST_F(DirectCommandsTest, IdleConsoleSleepsBetweenPollsYetKeepsTheirPace) {
+  peer.On("RD DM200", "00000");
+  peer.On("RD 1915", "0");
+  At(10'000, "\x1b");
+  const uint64_t sleeps = vt::SleepCalls();
+  DirectCommands();
+  const uint64_t wakeUps = vt::SleepCalls() - sleeps;
+
+  std::vector<uint64_t> polls;
+  const auto lines = vt::WrittenLines(1);
+  const auto times = vt::WrittenLineTimes(1);
+  for (size_t i = 0; i < lines.size(); ++i)
+    if (!lines[i].empty()) polls.push_back(times[i]);
+  ASSERT_GE(polls.size(), 18u);
+  // The first poll of the loop follows the status line's own at once.
+  for (size_t i = 2; i < polls.size(); ++i) {
+    EXPECT_GT(polls[i] - polls[i - 1], 500'000u) << i;
+    EXPECT_LE(polls[i] - polls[i - 1], 520'000u) << i;
+  }
+  EXPECT_LT(vt::NowUs() - t0, 10'002'000u) << "Esc answered at once";
+  // A millisecond at a time would be some 10000 wake-ups.
+  EXPECT_LT(wakeUps, 1000u);
+}
