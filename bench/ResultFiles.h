@@ -14,7 +14,7 @@
 // One run: when it starts, how long it goes, the operator's interval, and how
 // fast the store's mechanics are (1 is the simulator's standard store; 0.8 a
 // store whose every movement takes a quarter longer).
-struct ResultRunSpec {
+struct ResultRunPlan {
   int year = 2026, month = 12, day = 8;
   int hour = 10, minute = 0;
   double hours = 1;
@@ -24,15 +24,15 @@ struct ResultRunSpec {
 };
 
 // The result file's lines (without line ends), empty when the run left none.
-inline std::vector<std::string> MakeResultFileLines(const ResultRunSpec& spec) {
+inline std::vector<std::string> MakeResultFileLines(const ResultRunPlan& plan) {
   sim::Options options;
-  options.speed = spec.speed;
-  options.seed = spec.seed;
+  options.speed = plan.speed;
+  options.seed = plan.seed;
   sim::StorePeer store(sim::DefaultProfile(), options);
-  const auto duration = static_cast<uint64_t>(spec.hours * static_cast<double>(kHourUs));
-  ScriptRandomAccessRun(store, std::to_string(spec.intervalSeconds), duration, nullptr);
-  vt::SetDate(spec.year, spec.month, spec.day);
-  vt::SetTimeOfDay(spec.hour, spec.minute, 0, 0);
+  const auto duration = static_cast<uint64_t>(plan.hours * static_cast<double>(kHourUs));
+  ScriptRandomAccessRun(store, std::to_string(plan.intervalSeconds), duration, nullptr);
+  vt::SetDate(plan.year, plan.month, plan.day);
+  vt::SetTimeOfDay(plan.hour, plan.minute, 0, 0);
   RunProgram();
   // A fresh virtual disk each run: the console names its first file _00.
   return vt::FileLines(std::to_string(sim::DefaultProfile().serial) + "_00.spf");

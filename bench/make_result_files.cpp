@@ -22,8 +22,8 @@
 namespace {
 
 // Run i of a series, as described above.
-ResultRunSpec SpecFor(int i, double hours) {
-  ResultRunSpec s;
+ResultRunPlan PlanFor(int i, double hours) {
+  ResultRunPlan s;
   // Day numbers from 5 Jan 2026, a Monday, one week apart; the month table
   // turns them back into dates.
   static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
   }
   const std::clock_t c0 = std::clock();
   for (int i = first; i < first + count; ++i) {
-    const ResultRunSpec spec = SpecFor(i, hours);
-    const std::vector<std::string> lines = MakeResultFileLines(spec);
+    const ResultRunPlan plan = PlanFor(i, hours);
+    const std::vector<std::string> lines = MakeResultFileLines(plan);
     if (lines.empty()) {
       std::fprintf(stderr, "make_result_files: run %d left no result file\n", i);
       return 1;
@@ -84,8 +84,8 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "make_result_files: %s: %s\n", path.c_str(), std::strerror(errno));
       return 1;
     }
-    std::printf("%s  %04d-%02d-%02d %02d:%02d  %.2f h  interval %d s  speed %.3f  %zu lines\n", path.c_str(), spec.year,
-                spec.month, spec.day, spec.hour, spec.minute, spec.hours, spec.intervalSeconds, spec.speed,
+    std::printf("%s  %04d-%02d-%02d %02d:%02d  %.2f h  interval %d s  speed %.3f  %zu lines\n", path.c_str(), plan.year,
+                plan.month, plan.day, plan.hour, plan.minute, plan.hours, plan.intervalSeconds, plan.speed,
                 lines.size());
   }
   std::printf("%d files, %.1f s of processor time\n", count, static_cast<double>(std::clock() - c0) / CLOCKS_PER_SEC);

@@ -149,14 +149,14 @@ int main() {
   std::vector<std::vector<std::string>> made;
   const std::clock_t c0 = std::clock();
   for (int i = 0; i < distinct; ++i) {
-    ResultRunSpec spec;
-    spec.year = 2025, spec.month = 1, spec.day = 6;
-    spec.hour = 18;
-    spec.hours = 24;
-    spec.intervalSeconds = i % 3 == 2 ? 3 : 2;
-    spec.speed = speeds[i];
-    spec.seed = static_cast<uint32_t>(i + 1);
-    made.push_back(MakeResultFileLines(spec));
+    ResultRunPlan plan;
+    plan.year = 2025, plan.month = 1, plan.day = 6;
+    plan.hour = 18;
+    plan.hours = 24;
+    plan.intervalSeconds = i % 3 == 2 ? 3 : 2;
+    plan.speed = speeds[i];
+    plan.seed = static_cast<uint32_t>(i + 1);
+    made.push_back(MakeResultFileLines(plan));
     if (made.back().empty()) {
       std::fprintf(stderr, "report_bench: run %d left no result file\n", i);
       return 1;

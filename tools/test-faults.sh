@@ -114,10 +114,10 @@ echo "Time to menu: from the Esc to the menu drawn again, with Q and the result 
 echo "Line: pty, the simulator's pseudo-terminal; tcp, its raw TCP port; rfc2217, ser2net's RFC 2217 accepter in front of the pseudo-terminal."
 echo "${#ROWS[@]} rows, ${#JOBS_LIST[@]} row-transport runs in ${SECONDS_TAKEN} s with $JOBS at once; failed cells: $FAILS"
 if (( FAILS )); then
-  for spec in "${JOBS_LIST[@]}"; do
-    job=${spec/ /.}
+  for entry in "${JOBS_LIST[@]}"; do
+    job=${entry/ /.}
     if grep -qv $'\tPASS\t' "$OUT/$job.out" 2>/dev/null || [[ ! -s $OUT/$job.out ]]; then
-      echo "--- row $spec ---"
+      echo "--- row $entry ---"
       grep -v $'\tPASS\t' "$OUT/$job.out" 2>/dev/null
       cat "$OUT/$job.err" 2>/dev/null | head -n 60
     fi

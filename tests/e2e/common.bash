@@ -93,3 +93,17 @@ start_console() {
     "cd $dir && sh -c 'echo \$\$ > $TMP/pid; exec env TERM=xterm-256color LANG=C.UTF-8 VEKTON_COM1=$LINK $VEKTON'; echo EXIT=\$? > $TMP/exit; stty -a > $TMP/stty 2>&1; sleep 600" \
     || fail "tmux could not start"
 }
+
+# Menu choice 7, the standard random-access test with the given interval in
+# seconds, not inverted: the run begins after the last answer.
+start_standard_random_access() {
+  keys 7
+  key Enter
+  wait_until 15 screen_has "Standard Test [Y/N]" || fail "no 'Standard Test' question"
+  keys Y
+  wait_until 5 screen_has "Enter Interval Time (>1sec)" || fail "no interval prompt"
+  keys "$1"
+  key Enter
+  wait_until 5 screen_has "Invers. Mode [Y/N]" || fail "no inverse-mode question"
+  keys N
+}

@@ -39,15 +39,7 @@ key Enter
 wait_until 10 menu_ready || fail "no main menu"
 
 # --- choice 7: the standard test with a 1 s interval ------------------------------------
-keys 7
-key Enter
-wait_until 10 screen_has "Standard Test [Y/N]" || fail "no 'Standard Test' question"
-keys Y
-wait_until 5 screen_has "Enter Interval Time (>1sec)" || fail "no interval prompt"
-keys 1
-key Enter
-wait_until 5 screen_has "Invers. Mode [Y/N]" || fail "no inverse-mode question"
-keys N
+start_standard_random_access 1
 
 # The plate is fetched from 1,1, then the timed accesses follow.
 wait_until 10 test -s "$RESULT" || fail "no result file $RESULT"

@@ -148,9 +148,9 @@ def main():
     outdir = sys.argv[1]
     pages = []
     for arg in sys.argv[2:]:
-        path, _, spec = arg.partition(":")
+        path, _, wanted = arg.partition(":")
         expect = {}
-        for item in filter(None, spec.split(",")):
+        for item in filter(None, wanted.split(",")):
             k, _, v = item.partition("=")
             expect[k] = int(v)
         pages.append((path, expect))

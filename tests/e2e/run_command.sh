@@ -34,15 +34,7 @@ key Escape
 wait_until 10 menu_ready || fail "no menu after Esc"
 
 # A random-access run of two accesses or so: the standard test, 1 s apart.
-keys 7
-key Enter
-wait_until 15 screen_has "Standard Test [Y/N]" || fail "no 'Standard Test' question"
-keys Y
-wait_until 5 screen_has "Enter Interval Time (>1sec)" || fail "no interval prompt"
-keys 1
-key Enter
-wait_until 5 screen_has "Invers. Mode [Y/N]" || fail "no inverse-mode question"
-keys N
+start_standard_random_access 1
 wait_until 10 test -s "$WORK/1234_00.spf" || fail "no result file in the folder the command was started from"
 wait_until 90 received_at_least 'WR DM5 ' 3 || fail "no second timed access"
 key Escape

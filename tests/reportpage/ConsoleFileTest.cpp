@@ -32,9 +32,9 @@ std::string After(const std::vector<std::string>& lines, const std::string& labe
 }  // namespace
 
 TEST(ReportPageFromConsole, AnHoursRunAndTheSameRunKilledHalfWay) {
-  ResultRunSpec spec;
-  spec.hours = 1;
-  const std::vector<std::string> lines = MakeResultFileLines(spec);
+  ResultRunPlan plan;
+  plan.hours = 1;
+  const std::vector<std::string> lines = MakeResultFileLines(plan);
   ASSERT_GT(lines.size(), 80u);
   ReadResult whole = ReadResultFile(JoinLines(lines), "1234_00.spf");
   ASSERT_EQ(whole.status, ReadStatus::kRead) << whole.error.text;
