@@ -29,7 +29,7 @@ session() {
   local before
   before=$(commands | wc -l)
   start_console "$kind" "$name"
-  wait_until 40 screen_has "Enter Port Number to Vekton" || fail "$name: no port prompt"
+  wait_until 40 port_prompt_ready || fail "$name: no port prompt"
   keys 1
   key Enter
   wait_until 10 screen_has "Enter Operator Name" || fail "$name: no operator prompt"
@@ -78,7 +78,7 @@ echo "tcp://$ADDR: start-up, direct commands and exit 0 as from the Linux build"
 SESSION=refused
 CONSOLE_ENV="VEKTON_COM1=tcp://127.0.0.1:1"
 start_console windows refused
-wait_until 40 screen_has "Enter Port Number to Vekton" || fail "refused: no port prompt"
+wait_until 40 port_prompt_ready || fail "refused: no port prompt"
 keys 1
 key Enter
 wait_until 10 screen_has "Enter Operator Name" || fail "refused: no operator prompt"

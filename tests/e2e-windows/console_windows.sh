@@ -43,7 +43,7 @@ flow() {
   start_console "$kind" "$kind"
 
   # Wine boots its services and console in a few seconds.
-  wait_until 40 screen_has "Enter Port Number to Vekton" || fail "$kind: no port prompt"
+  wait_until 40 port_prompt_ready || fail "$kind: no port prompt"
   capture "$out/01-port.cells"
   keys 1
   key Enter

@@ -135,6 +135,16 @@ screen() { tmux -L "$SOCK" capture-pane -t "$SESSION" -p 2>/dev/null; }
 screen_has() { screen | grep -qF -- "$1"; }
 keys() { tmux -L "$SOCK" send-keys -t "$SESSION" -l -- "$1"; }
 key() { tmux -L "$SOCK" send-keys -t "$SESSION" "$1"; }
+# The port prompt on the screen and the keys going to the program. Wine's
+# console draws the program's first screen before it takes the terminal
+# into raw mode: keys typed in between are echoed by the terminal itself and
+# an Enter arrives as a line feed, which the program never sees as Enter.
+keys_raw() {
+  local tty
+  tty=$(tmux -L "$SOCK" display -p -t "$SESSION" '#{pane_tty}' 2>/dev/null) || return 1
+  stty -a -F "$tty" 2>/dev/null | grep -qw -- '-icanon'
+}
+port_prompt_ready() { screen_has "Enter Port Number to Vekton" && keys_raw; }
 # The menu drawn afresh, ready for a choice.
 menu_ready() { screen_has "Enter [0..6]" && ! screen_has "Open Comport   ->"; }
 exited() { test -s "$TMP/$SESSION.exit"; }

@@ -18,7 +18,7 @@ prepare_wine
 # ERROR_FILE_NOT_FOUND (2).
 start_sim com1
 start_console windows missing
-wait_until 40 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
+wait_until 40 port_prompt_ready || fail "no port prompt"
 keys 99
 key Enter
 wait_until 10 screen_has "Enter Operator Name" || fail "no operator prompt"
@@ -46,7 +46,7 @@ echo "port 99: reported with error 2, waited for a key, exit 0"
 # --- port 12 -----------------------------------------------------------------------------
 start_sim com12
 start_console windows com12
-wait_until 40 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
+wait_until 40 port_prompt_ready || fail "no port prompt"
 keys 12
 key Enter
 wait_until 10 screen_has "Enter Operator Name" || fail "no operator prompt"
@@ -68,7 +68,7 @@ wait_until 10 exited || fail "Ctrl-C did not end vekton.exe"
 [[ $(exit_code) == 130 ]] || fail "exit code $(exit_code) after Ctrl-C (130 expected)"
 # The port is free again for the next start (it is opened exclusively).
 start_console windows again
-wait_until 40 screen_has "Enter Port Number to Vekton" || fail "no port prompt on the second start"
+wait_until 40 port_prompt_ready || fail "no port prompt on the second start"
 keys 12
 key Enter
 wait_until 10 screen_has "Enter Operator Name" || fail "no operator prompt"
