@@ -43,6 +43,10 @@ constexpr uint64_t kHoming = 2000 * kMs;
 constexpr uint64_t kShovelMove = 700 * kMs;
 constexpr uint64_t kTurnMove = 600 * kMs;
 
+// Two-word lifetime counters: high word x 65535 + low word.
+constexpr uint64_t kTwoWordUnit = 65535;
+constexpr uint64_t kTwoWordMax = kTwoWordUnit * 65535 + (kTwoWordUnit - 1);
+
 constexpr int kErrLiftEnd = 8;  // DM218
 constexpr int kErrSmcEnd = 9;   // DM219
 
@@ -350,18 +354,22 @@ void Store::Scan() {
   dm_[2] = Clamp16(lift_.At(now_));
   dm_[91] = car_.moving ? kCarSetSpeed : 0;
 
-  auto put32 = [this](int address, uint64_t v) {
-    v = std::min<uint64_t>(v, 0xFFFFFFFFull);
-    dm_[address] = static_cast<uint16_t>(v & 0xFFFF);
-    dm_[address + 1] = static_cast<uint16_t>(v >> 16);
+  // A lifetime counter in two words, low word first, kept as the store's
+  // controller keeps it and the console reads it back: the high word counts
+  // units of 65535, so the low word runs 0..65534. At the top (65535 x 65535
+  // + 65534) the counter stops.
+  auto putTwoWords = [this](int address, uint64_t v) {
+    v = std::min<uint64_t>(v, kTwoWordMax);
+    dm_[address] = static_cast<uint16_t>(v % kTwoWordUnit);
+    dm_[address + 1] = static_cast<uint16_t>(v / kTwoWordUnit);
   };
   const uint64_t totalSeconds = uint64_t{profile_.hours} * 3600 + now_ / 1000000;
   dm_[110] = Clamp16(static_cast<int64_t>(totalSeconds / 3600));
-  put32(111, uint64_t{profile_.gateCycles} + counts_.gateCycles);
-  put32(113, uint64_t{profile_.accesses} + counts_.accesses);
-  put32(115, counts_.carouselMoves);
-  put32(117, uint64_t{profile_.onSeconds} + busyUs_ / 1000000);
-  put32(119, totalSeconds);
+  putTwoWords(111, uint64_t{profile_.gateCycles} + counts_.gateCycles);
+  putTwoWords(113, uint64_t{profile_.accesses} + counts_.accesses);
+  putTwoWords(115, counts_.carouselMoves);
+  putTwoWords(117, uint64_t{profile_.onSeconds} + busyUs_ / 1000000);
+  putTwoWords(119, totalSeconds);
   dm_[200] = StatusWord();
   ScanClimate();
 

@@ -145,7 +145,7 @@ TEST_F(Handler, PlateReadyComesOnAtTheHandOverAndReadyAtTheEnd) {
   EXPECT_EQ(store.counts().loads, 1u);
   EXPECT_EQ(store.counts().unloads, 1u);
   EXPECT_EQ(store.counts().gateCycles, 2u);
-  EXPECT_EQ(Word(113) + 65536 * Word(114), static_cast<int>(sim::DefaultProfile().accesses) + 2);
+  EXPECT_EQ(Word(113) + 65535 * Word(114), static_cast<int>(sim::DefaultProfile().accesses) + 2);
 }
 
 TEST_F(Handler, AWrongAccessStopsTheStoreWithErrorFlagStatusAndCounterUntilReset) {
@@ -316,14 +316,45 @@ TEST_F(Drives, Smc1TakesItsPointsThroughDm300AndTravelsOnDm50) {
 TEST_F(Drives, LifetimeWordsGrowAsTheStoreWorks) {
   const sim::Profile& p = sim::DefaultProfile();
   EXPECT_EQ(Word(110), static_cast<int>(p.hours));
-  const int on = Word(117) + 65536 * Word(118);
-  const int total = Word(119) + 65536 * Word(120);
+  const int on = Word(117) + 65535 * Word(118);
+  const int total = Word(119) + 65535 * Word(120);
   Cmd("WR DM0 9");
   UntilReady();
   Wait(3600'000'000ull);
   EXPECT_EQ(Word(110), static_cast<int>(p.hours) + 1);
-  EXPECT_EQ(Word(119) + 65536 * Word(120), total + 3601);
-  EXPECT_EQ(Word(117) + 65536 * Word(118), on + 1);  // only the move's second counts as on time
+  EXPECT_EQ(Word(119) + 65535 * Word(120), total + 3601);
+  EXPECT_EQ(Word(117) + 65535 * Word(118), on + 1);  // only the move's second counts as on time
+}
+
+// The controller keeps its lifetime counters in two words, the high one
+// counting units of 65535 (the console's service statistics multiply it
+// so): the low word never reaches 65535, and the pair gives back the count.
+TEST(LifetimeWords, AreSplitAsHighTimes65535PlusLowAsTheConsoleReadsThem) {
+  const sim::Profile& p = sim::DefaultProfile();
+  ASSERT_GT(p.gateCycles, 65535u);  // the figures below need the high word
+  sim::Store s(p);
+  EXPECT_EQ(s.Dm(111), p.gateCycles % 65535);
+  EXPECT_EQ(s.Dm(112), p.gateCycles / 65535);
+  EXPECT_EQ(s.Dm(112) * 65535 + s.Dm(111), static_cast<int>(p.gateCycles));  // 151234: 2 x 65535 + 20164
+  EXPECT_EQ(s.Dm(113) + 65535 * s.Dm(114), static_cast<int>(p.accesses));
+  EXPECT_EQ(s.Dm(117) + 65535 * s.Dm(118), static_cast<int>(p.onSeconds));
+  EXPECT_EQ(s.Dm(119) + 65535 * s.Dm(120), static_cast<int>(p.hours) * 3600);
+
+  // Exactly at the unit and one short of it.
+  for (uint32_t v : {65534u, 65535u, 65536u, 131070u, 4294836225u}) {
+    sim::Profile q = p;
+    q.gateCycles = v;
+    sim::Store t(q);
+    SCOPED_TRACE(v);
+    EXPECT_LT(t.Dm(111), 65535);
+    EXPECT_EQ(uint64_t{t.Dm(112)} * 65535 + t.Dm(111), v);
+  }
+  // Beyond what two words can hold the counter stops at the top.
+  sim::Profile full = p;
+  full.gateCycles = 0xFFFFFFFFu;
+  sim::Store u(full);
+  EXPECT_EQ(u.Dm(112), 65535);
+  EXPECT_EQ(u.Dm(111), 65534);
 }
 
 TEST(Climate, DriftsAroundTheSetPointAndDipsWhenTheGateOpens) {
