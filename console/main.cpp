@@ -1,6 +1,11 @@
 // The vekton service console.
+#include <iostream>
+#include <string>
+#include <vector>
+
 #include "VKT_Lib3/Globals.h"
 #include "comLib3/comLib3.h"
+#include "console/CommandLine.h"
 #include "console/Console.h"
 #include "platform/platform.h"
 
@@ -14,8 +19,15 @@ void ClosePortOnExit() {
 
 }  // namespace
 
-int main() {
-  PlatformInit();
+int main(int argc, char** argv) {
+  // --help and --version print and end before the terminal is touched.
+  const int status = ConsoleCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+  if (status != kConsoleStart) return status;
+  std::string why;
+  if (!PlatformInitTerminal(why)) {
+    std::cerr << ConsoleCannotStart(why) << std::endl;
+    return kConsoleUsageExit;
+  }
   PlatformAddExitHook(ClosePortOnExit);
   InitAllUnits();
   ResetKeys();

@@ -27,7 +27,7 @@ constexpr const char* kUsage =
     "                  beside it (with several inputs, -o or --csv is needed)\n"
     "  --csv OUT.csv   the table, one row a run in the order given\n"
     "  --force         write over a page or table that exists already\n"
-    "  --help          this text\n"
+    "  --help, -h      this text\n"
     "  --version       the program's version\n"
     "\n"
     "Exit status: 0 every input was read (runs cut short included), 1 an input\n"

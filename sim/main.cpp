@@ -94,7 +94,8 @@ Options:
   --plates LAYOUT    plates in the store at start: empty, one (1.1, default),
                      three (1.1 to 1.3), full (every slot)
   --seed N           seed of the mechanical jitter and line noise (default 1)
-  --help             this text
+  --help, -h         this text
+  --version          the program's version
 
 Faults (at start with --fault, while running with "fault NAME [MS]"; they
 are the store's and the line's, so they hold for the pseudo-terminal and the
@@ -812,6 +813,9 @@ int main(int argc, char** argv) {
       std::fputs(kHelp, stdout);
       std::printf("\nProfiles:\n");
       ListProfiles();
+      return 0;
+    } else if (arg == "--version") {
+      std::printf("vekton-sim %s\n", VEKTON_VERSION);
       return 0;
     } else if (arg == "--list-profiles") {
       ListProfiles();

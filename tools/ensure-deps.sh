@@ -3,8 +3,10 @@
 # With groups named, those groups' packages instead: "page", what the report
 # page's browser check needs (headless Chromium driven by Selenium, the
 # screenshot read with Pillow); "net", the serial device server the network
-# end-to-end test puts in front of the simulator (ser2net).
-# Usage: ensure-deps.sh [page] [net]
+# end-to-end test puts in front of the simulator (ser2net); "package", what
+# building and checking the packages needs (dpkg-shlibdeps from dpkg-dev, the
+# man pages read by man-db and groff, the zip archive, lintian).
+# Usage: ensure-deps.sh [page] [net] [package]
 set -euo pipefail
 pkgs=(cmake ninja-build g++ libgtest-dev libncurses-dev tmux)
 if [ $# -gt 0 ]; then
@@ -13,7 +15,8 @@ if [ $# -gt 0 ]; then
     case $group in
       page) pkgs+=(chromium chromium-driver python3-selenium python3-pil) ;;
       net) pkgs+=(ser2net) ;;
-      *) echo "ensure-deps.sh: no group '$group' (page net)" >&2; exit 2 ;;
+      package) pkgs+=(dpkg-dev file man-db groff-base zip unzip lintian) ;;
+      *) echo "ensure-deps.sh: no group '$group' (page net package)" >&2; exit 2 ;;
     esac
   done
 fi

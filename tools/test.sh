@@ -4,6 +4,9 @@
 #             the report page rendered in headless Chromium
 #   windows   vekton.exe and the unit tests cross-built, run under Wine,
 #             end to end against the simulator (tools/test-windows.sh)
+#   package   the Debian package and the Windows zip archive made by the
+#             package targets, lintian on the .deb, the .deb installed and
+#             its programs and man page run, then purged (tools/test-package.sh)
 #   sanitize  the unit tests under AddressSanitizer + UBSan (tools/test-sanitize.sh)
 #   fuzz      every fuzz target for FUZZ_SECONDS (10 here) (tools/fuzz.sh)
 #   faults    every screen against a silent, noisy, split and vanishing
@@ -19,18 +22,20 @@ bash tools/ensure-deps.sh || exit 1
 # at a time than there are processors keeps both busy.
 jobs=$(( $(nproc) + 1 ))
 steps=("$@")
-(( ${#steps[@]} )) || steps=(linux windows sanitize fuzz faults)
+(( ${#steps[@]} )) || steps=(linux windows package sanitize fuzz faults)
 
 step_linux() {
-  # The report page's browser check (Chromium and Selenium) and the network
-  # end-to-end test (ser2net), installed before the tests so that their first
-  # installation counts against no test.
-  bash tools/ensure-deps.sh page net &&
+  # The report page's browser check (Chromium and Selenium), the network
+  # end-to-end test (ser2net) and the man page check (man-db, groff),
+  # installed before the tests so that their first installation counts
+  # against no test.
+  bash tools/ensure-deps.sh page net package &&
     cmake -S . -B build -G Ninja &&
     cmake --build build &&
     (cd build && ctest --output-on-failure --timeout 600 -j "$jobs")
 }
 step_windows() { bash tools/test-windows.sh; }
+step_package() { bash tools/test-package.sh; }
 step_sanitize() { bash tools/test-sanitize.sh; }
 step_fuzz() { FUZZ_SECONDS="${FUZZ_SECONDS:-10}" bash tools/fuzz.sh; }
 step_faults() { bash tools/test-faults.sh -j "$jobs" build; }
@@ -40,7 +45,7 @@ failed=0
 total=$SECONDS
 for step in "${steps[@]}"; do
   if ! declare -F "step_$step" >/dev/null; then
-    echo "test.sh: no step '$step' (linux windows sanitize fuzz faults)" >&2
+    echo "test.sh: no step '$step' (linux windows package sanitize fuzz faults)" >&2
     exit 2
   fi
   echo "=== $step ==="

@@ -424,6 +424,8 @@ void ConsoleStart() {
   gCon.mode = StartTerminal() ? Mode::Terminal : Mode::Headless;
 }
 
+bool ConsoleHasTerminal() { return gCon.mode == Mode::Terminal; }
+
 void ConsoleStop() {
   if (gCon.mode == Mode::Terminal) {
     endwin();

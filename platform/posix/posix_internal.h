@@ -24,6 +24,8 @@ bool Exiting();
 // Terminal presenter and keyboard (console.cpp).
 void ConsoleStart();
 void ConsoleStop();  // idempotent
+// ConsoleStart took the terminal over (false: no terminal, keys from stdin).
+bool ConsoleHasTerminal();
 void ConsoleFlush(bool force);
 // Esc has been typed and waits in the key queue. Takes in what the keyboard
 // has (as KeyPressed does) and consumes nothing: a wait inside the platform

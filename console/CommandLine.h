@@ -1,0 +1,26 @@
+// The console's command line. Started without arguments the console takes
+// over the terminal; --help and --version only print, and anything else is a
+// usage error. Nothing here touches the terminal, so both work with standard
+// output redirected.
+#pragma once
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+// What the console does with its arguments (argv without the program's
+// name): kStart to go on and start, otherwise the exit status, having
+// printed the help or the version to out (status 0) or one line naming the
+// mistake to err (status 2).
+constexpr int kConsoleStart = -1;
+int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+
+// The text of --help; the port mapping it names is the platform's.
+std::string ConsoleHelp();
+// "vekton <version>", the text of --version.
+std::string ConsoleVersion();
+
+// The line (without its newline) for a console started where it cannot work;
+// why is the platform's reason, e.g. "standard input is not a terminal".
+// The exit status is then kConsoleUsageExit.
+std::string ConsoleCannotStart(const std::string& why);
+constexpr int kConsoleUsageExit = 2;
