@@ -1,7 +1,8 @@
 // The stores vekton-sim can be. Between them they cover the firmware
 // thresholds the console tests (7000, 7014, 7104), single and bi-level
 // carousels, stores with and without a transfer station, a twin-carousel
-// store and a freezer whose temperature word carries the sign bit.
+// store, a freezer whose temperature word carries the sign bit, and a store
+// whose carousel is too fast for the console's carousel watch (fastcar).
 #include <iterator>
 
 #include "sim/store.h"
@@ -34,6 +35,35 @@ const Profile kProfiles[] = {
      .onSeconds = 9120345,
      .gateCycles = 151234,
      .accesses = 302488},
+    // The standard store with a carousel about twice as fast: a position
+    // passes in less time than the console's carousel watch takes between
+    // two readings, so the random-access test counts carousel position
+    // errors (Car. Pos. Errs) on it. For training and to see the count work.
+    {.name = "fastcar",
+     .summary = "the standard store with a fast carousel (0.12 s a position): the carousel watch counts position errors",
+     .serial = 1235,
+     .firmware = 7120,
+     .positions = 9,
+     .firstGroup = 9,
+     .levels = 22,
+     .cassetteLevels = {22, 22, 11, 22, 22, 22, 11, 22, 22},
+     .liftBase = 300,
+     .liftTravel = 12500,
+     .levelPitch = 560,
+     .groupOffset = 0,
+     .transferStation = true,
+     .directPath = false,
+     .twoCarousels = false,
+     .dipSwitches = 0x5,
+     .temperature = 370,
+     .humidity = 920,
+     .co2 = 500,
+     .opt = 21,
+     .hours = 8812,
+     .onSeconds = 9120345,
+     .gateCycles = 151234,
+     .accesses = 302488,
+     .carouselStepMs = 120},
     {.name = "fw6900",
      .summary = "firmware 6900 (shovel/turn 1701/1702), 9 cassettes, 22 levels, transfer station",
      .serial = 2001,

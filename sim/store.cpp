@@ -21,10 +21,10 @@ namespace {
 constexpr uint64_t kMs = 1000;
 constexpr uint64_t kNever = std::numeric_limits<uint64_t>::max();
 
-// Carousel: a start and stop ramp plus a stretch per position, so that a move
-// of eight positions takes about 1.3 s, and T20 settles 0.1 s after it.
+// Carousel: a start and stop ramp plus the profile's stretch per position
+// (Profile::carouselStepMs), spread evenly over the move, and T20 settles
+// 0.1 s after it.
 constexpr uint64_t kCarRamp = 200 * kMs;
-constexpr uint64_t kCarPerPosition = 140 * kMs;
 constexpr uint64_t kT20 = 100 * kMs;
 constexpr uint16_t kCarSetSpeed = 1200;  // DM91 while the drive runs
 // Lift and SMC 1 drive: a start ramp plus the distance at constant speed.
@@ -550,7 +550,7 @@ void Store::StartCarousel(int target) {
   car_.from = car_.pos;
   car_.steps = (target - car_.pos + n) % n;  // the carousel turns one way only
   car_.start = now_;
-  car_.end = now_ + Jitter(kCarRamp) + car_.steps * kCarPerPosition;
+  car_.end = now_ + Jitter(kCarRamp) + car_.steps * uint64_t{profile_.carouselStepMs} * kMs;
   car_.moving = true;
   car_.settling = false;
   ++counts_.carouselMoves;

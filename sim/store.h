@@ -57,6 +57,16 @@ struct Profile {
   uint32_t onSeconds;
   uint32_t gateCycles;
   uint32_t accesses;
+  // Time the carousel takes per position passed, on top of the ramp (0.2 s a
+  // move, spread over the positions passed). The console's carousel watch
+  // (random-access test) reads DM1 about every 0.21 s while a position
+  // stands, and counts a position error when position 1 shows without the
+  // last position seen before it: a position that shows for less than that
+  // may be missed. At 0.2 s a position every position a move passes shows
+  // for at least 0.225 s on a store of nine (0.205 s on one of forty), and
+  // a move of eight positions still ends, with T20, within the 2 s the
+  // component movement test counts.
+  uint16_t carouselStepMs = 200;
 };
 
 size_t ProfileCount();

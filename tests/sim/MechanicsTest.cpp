@@ -36,10 +36,11 @@ TEST_F(Carousel, TurnsPositionByPositionWithReadyOffAndT20OnAtTheEnd) {
     Wait(10'000);
   }
   EXPECT_EQ(seen, (std::vector<int>{1, 2, 3, 4, 5, 6, 7, 8, 9}));
-  // Eight positions well under the 2 s the console's movement test allows,
-  // and Ready together with the T20 contact.
-  EXPECT_GT(t20After, 1'000'000u);
-  EXPECT_LT(t20After, 1'600'000u);
+  // Eight positions: the ramp, 0.2 s a position and T20's 0.1 s, under the
+  // 2 s the console's movement test counts; Ready together with the T20
+  // contact.
+  EXPECT_GT(t20After, 1'850'000u);
+  EXPECT_LT(t20After, 1'950'000u);
   EXPECT_EQ(readyAfter, t20After);
   EXPECT_FALSE(On(504));
   EXPECT_EQ(store.counts().carouselMoves, 1u);
@@ -54,6 +55,41 @@ TEST_F(Carousel, TurnsOneWayOnlyAndEvenOnePositionTakesLongerThanAPoll) {
   EXPECT_GT(UntilReady(), 1'000'000u);
   Cmd("WR DM0 1");  // already there: nothing moves
   EXPECT_TRUE(On(1915));
+}
+
+// The console's carousel watch reads DM1 every 0.206 s while a position
+// stands (0.15 s after a change). Every position a move passes shows for
+// longer than that, so none is missed.
+TEST_F(Carousel, EveryPositionPassedShowsLongerThanTheConsolesWatchTakesBetweenReadings) {
+  for (int target : {9, 8, 1, 2}) {  // 8, 8, 2 and 1 positions
+    SCOPED_TRACE(target);
+    Cmd("WR DM0 " + std::to_string(target));
+    std::vector<std::pair<int, uint64_t>> shown;  // position, from when
+    const uint64_t start = now;
+    while (!On(1915) && now - start < 5'000'000) {
+      const int p = Word(1);
+      if (shown.empty() || shown.back().first != p) shown.push_back({p, now});
+      now += 1'000;
+      store.AdvanceTo(now);
+    }
+    ASSERT_TRUE(On(1915));
+    ASSERT_GE(shown.size(), 2u);
+    for (size_t k = 1; k + 1 < shown.size(); ++k)
+      EXPECT_GE(shown[k + 1].second - shown[k].second, 215'000u) << "position " << shown[k].first;
+  }
+}
+
+TEST(FastCarousel, PassesAPositionFasterThanTheConsolesWatchReads) {
+  sim::Store s(P("fastcar"));
+  ASSERT_EQ(s.Execute("WR DM0 9", 0), "OK");
+  std::vector<std::pair<int, uint64_t>> shown;
+  for (uint64_t t = 0; t < 3'000'000 && !s.Ready(); t += 1'000) {
+    s.AdvanceTo(t);
+    const int p = s.Dm(1);
+    if (shown.empty() || shown.back().first != p) shown.push_back({p, t});
+  }
+  ASSERT_EQ(shown.size(), 9u);
+  EXPECT_LT(shown[5].second - shown[4].second, 150'000u);
 }
 
 TEST_F(Carousel, PositionsTheStoreDoesNotHaveAreIgnored) {
@@ -318,11 +354,12 @@ TEST_F(Drives, LifetimeWordsGrowAsTheStoreWorks) {
   EXPECT_EQ(Word(110), static_cast<int>(p.hours));
   const int on = Word(117) + 65535 * Word(118);
   const int total = Word(119) + 65535 * Word(120);
+  const uint64_t before = now;
   Cmd("WR DM0 9");
   UntilReady();
   Wait(3600'000'000ull);
   EXPECT_EQ(Word(110), static_cast<int>(p.hours) + 1);
-  EXPECT_EQ(Word(119) + 65535 * Word(120), total + 3601);
+  EXPECT_EQ(Word(119) + 65535 * Word(120), total + static_cast<int>(now / 1'000'000 - before / 1'000'000));
   EXPECT_EQ(Word(117) + 65535 * Word(118), on + 1);  // only the move's second counts as on time
 }
 
