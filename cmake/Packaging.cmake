@@ -46,13 +46,10 @@ if(NOT VEKTON_RELEASE_DATE)
   message(FATAL_ERROR "${VEKTON_CHANGELOG}: the newest entry has no sign-off line with a date")
 endif()
 
-# The technician's manual goes into both packages. Adding it later must
-# configure again, hence docs/ among the configure dependencies.
+# The technician's manual goes into both packages; there is none without it.
 set(VEKTON_MANUAL ${CMAKE_SOURCE_DIR}/docs/MANUAL.md)
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs)
 if(NOT EXISTS ${VEKTON_MANUAL})
-  message(WARNING "docs/MANUAL.md is missing: the packages are made without the manual")
-  set(VEKTON_MANUAL "")
+  message(FATAL_ERROR "docs/MANUAL.md is missing: the packages carry the technician's manual")
 endif()
 
 set(CPACK_PACKAGE_NAME vekton)
@@ -102,9 +99,7 @@ if(WIN32)
 
   # --- the Windows archive: everything at the top of one folder ----------------
   install(TARGETS ${VEKTON_PROGRAMS} RUNTIME DESTINATION .)
-  if(VEKTON_MANUAL)
-    install(FILES ${VEKTON_MANUAL} DESTINATION .)
-  endif()
+  install(FILES ${VEKTON_MANUAL} DESTINATION .)
   install(FILES ${CMAKE_SOURCE_DIR}/docs/README-windows.txt DESTINATION . RENAME README.txt)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)

@@ -29,9 +29,6 @@ fail() {
 }
 
 # --- Debian package ------------------------------------------------------------------
-# The packages carry the manual when the configuration found it.
-manual=0
-[[ -f docs/MANUAL.md ]] && manual=1
 cmake -S . -B "$B" -G Ninja >/dev/null
 VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$B/CMakeCache.txt")
 ARCH=$(dpkg --print-architecture)
@@ -45,8 +42,8 @@ dpkg-deb -c "$DEB"
 
 want=(./usr/bin/vekton ./usr/bin/vekton-sim ./usr/bin/vekton-report
   ./usr/share/man/man1/vekton.1.gz ./usr/share/man/man1/vekton-sim.1.gz ./usr/share/man/man1/vekton-report.1.gz
-  ./usr/share/doc/vekton/README.md ./usr/share/doc/vekton/copyright ./usr/share/doc/vekton/changelog.gz)
-((manual)) && want+=(./usr/share/doc/vekton/MANUAL.md)
+  ./usr/share/doc/vekton/MANUAL.md ./usr/share/doc/vekton/README.md ./usr/share/doc/vekton/copyright
+  ./usr/share/doc/vekton/changelog.gz)
 files=$(dpkg-deb -c "$DEB" | awk '{ print $6 }')
 for f in "${want[@]}"; do
   grep -qxF -- "$f" <<<"$files" || fail "$DEB lacks $f"
@@ -82,9 +79,7 @@ check_installed() {
   done
   echo "man vekton, as shown:"
   MANWIDTH=80 man vekton 2>&1 | sed -n '1,8p'
-  if ((manual)); then
-    cmp -s docs/MANUAL.md /usr/share/doc/vekton/MANUAL.md || { echo "FAIL: installed MANUAL.md differs" >&2; return 1; }
-  fi
+  cmp -s docs/MANUAL.md /usr/share/doc/vekton/MANUAL.md || { echo "FAIL: installed MANUAL.md differs" >&2; return 1; }
   dpkg -L vekton | grep -c . | sed 's/^/dpkg -L vekton: /; s/$/ paths/'
 }
 installed_ok=0
@@ -119,8 +114,7 @@ cmake --build "$BW" --target package >"$BW/package.log" 2>&1 || { cat "$BW/packa
 echo "--- $ZIP ---"
 unzip -l "$ZIP"
 top=vekton-${VERSION}-win64
-want=("$top/vekton.exe" "$top/vekton-report.exe" "$top/README.txt")
-((manual)) && want+=("$top/MANUAL.md")
+want=("$top/vekton.exe" "$top/vekton-report.exe" "$top/MANUAL.md" "$top/README.txt")
 files=$(unzip -Z1 "$ZIP")
 for f in "${want[@]}"; do
   grep -qxF -- "$f" <<<"$files" || fail "$ZIP lacks $f"
