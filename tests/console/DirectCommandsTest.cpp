@@ -282,3 +282,54 @@ TEST_F(DirectCommandsTest, IdleConsoleSleepsBetweenPollsYetKeepsTheirPace) {
   // A millisecond at a time would be some 10000 wake-ups.
   EXPECT_LT(wakeUps, 1000u);
 }
+
+// Every write purges the line, and the status line's polls share it with the
+// operator's commands: a command that goes out while the last one's answer
+// is on its way must neither drop that answer nor have its own taken for
+// the other's. Enter is pressed at every moment of a poll cycle, against a
+// controller that answers at once and one that takes 30 ms (a line across
+// the network): each time the typed command's answer shows below it and
+// the polls' answers reach only the status line.
+TEST_F(DirectCommandsTest, TypedAnswerShowsWhereverEnterFallsInThePollCycle) {
+  struct Miss {
+    int delayMs, enterMs;
+    std::string below, next;
+    uint16_t sysStat;
+  };
+  std::vector<Miss> misses;
+  int runs = 0;
+  for (int delayMs : {2, 30}) {
+    const uint64_t delayUs = static_cast<uint64_t>(delayMs) * 1000;
+    peer.On("RD DM200", vt::ScriptedPeer::Rule{"00003", false, false, delayUs});
+    peer.On("RD 1915", vt::ScriptedPeer::Rule{"1", false, false, delayUs});
+    peer.On("RD DM0", vt::ScriptedPeer::Rule{"00005", false, false, delayUs});
+    for (int enterMs = 0; enterMs < 540; ++enterMs) {
+      // The keys come relative to the loop's first poll (its CR is followed
+      // by an empty line; the entry's status refresh has none).
+      int empties = 0;
+      peer.OnAny([&](const std::string& line, vt::ScriptedPeer::Rule&) {
+        if (line.empty() && ++empties == 1) {
+          const uint64_t now = vt::NowUs();
+          vt::PushKeysAt(now + static_cast<uint64_t>(enterMs) * 1000, "RD DM0");
+          // Enter a moment after the text, as a terminal sends it.
+          vt::PushKeysAt(now + static_cast<uint64_t>(enterMs) * 1000 + 500, "\r");
+          vt::PushKeysAt(now + 1'300'000, "\x1b");
+        }
+        return false;
+      });
+      ResetKeys();
+      DirectCommandsInit();
+      SysStat = 0;
+      ReadyFlag = false;
+      DirectCommands();
+      ++runs;
+      if (Work(3) != "RD DM0" || Work(4) != "00005" || Work(5) != "" || SysStat != 3)
+        misses.push_back({delayMs, enterMs, Work(4), Work(5), SysStat});
+    }
+  }
+  for (const Miss& m : misses)
+    ADD_FAILURE() << "answer delay " << m.delayMs << " ms, Enter " << m.enterMs
+                  << " ms after a poll: below the command \"" << m.below << "\", then \"" << m.next
+                  << "\", SysStat " << m.sysStat;
+  EXPECT_EQ(runs, 1080);
+}
