@@ -1,7 +1,7 @@
 // The POSIX serial port across the network: VEKTON_COM<n> names tcp:// or
 // rfc2217:// and the port under test connects to a server in this process,
-// on loopback only. The test holds the server's side of the connection as
-// the far end of the line.
+// on loopback only (tests/support/LoopbackLine.h). The test holds the
+// server's side of the connection as the far end of the line.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -11,123 +11,16 @@
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
-#include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/serial.h"
+#include "tests/support/LoopbackLine.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using namespace std::string_literals;
-
-long long MsSince(Clock::time_point t0) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
-}
-
-void SetPort(int port, const std::string& value) {
-  setenv(("VEKTON_COM" + std::to_string(port)).c_str(), value.c_str(), 1);
-}
-
-// A loopback socket bound to a free port, listening unless told otherwise.
-struct Server {
-  int fd = -1;
-  int port = 0;
-
-  explicit Server(bool listening = true, int backlog = 4) {
-    fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) ADD_FAILURE() << "bind";
-    socklen_t len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    if (listening && listen(fd, backlog) != 0) ADD_FAILURE() << "listen";
-  }
-  ~Server() { close(fd); }
-  std::string Url(const char* scheme) const {
-    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port);
-  }
-  // The next client, or -1 when none came within 2 s.
-  int Accept() const {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 2000) <= 0) return -1;
-    return accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-  }
-};
-
-// The server's side of one connection.
-struct Peer {
-  int fd = -1;
-  explicit Peer(int f) : fd(f) {}
-  ~Peer() { Close(); }
-  void Close() {
-    if (fd >= 0) close(fd);
-    fd = -1;
-  }
-  void Send(const std::string& s) const {
-    ASSERT_EQ(send(fd, s.data(), s.size(), MSG_NOSIGNAL), static_cast<ssize_t>(s.size()));
-  }
-  // Exactly n bytes, or what came before 2 s of silence.
-  std::string Receive(size_t n) const {
-    std::string out;
-    char buf[256];
-    pollfd p{fd, POLLIN, 0};
-    while (out.size() < n && poll(&p, 1, 2000) > 0) {
-      ssize_t r = recv(fd, buf, std::min(sizeof buf, n - out.size()), 0);
-      if (r <= 0) break;
-      out.append(buf, static_cast<size_t>(r));
-    }
-    return out;
-  }
-  // Everything that arrives within ms.
-  std::string Drain(int ms) const {
-    std::string out;
-    char buf[256];
-    pollfd p{fd, POLLIN, 0};
-    while (poll(&p, 1, ms) > 0) {
-      ssize_t r = recv(fd, buf, sizeof buf, 0);
-      if (r <= 0) break;
-      out.append(buf, static_cast<size_t>(r));
-    }
-    return out;
-  }
-};
-
-const SerialSettings kPlc{9600, 'E', 8, 1, false};
-
-void SetReadTimeout(SerialHandle h, uint32_t ms) {
-  SerialTimeouts t{};
-  t.readTotalConstant = ms;
-  ASSERT_TRUE(SerialSetTimeouts(h, t));
-}
-
-bool Write(SerialHandle h, const std::string& s) {
-  uint32_t written = 0;
-  return SerialWrite(h, reinterpret_cast<const uint8_t*>(s.data()), s.size(), written) &&
-         written == s.size();
-}
-
-std::string Read(SerialHandle h, uint32_t count) {
-  uint8_t buf[256];
-  uint32_t got = 0;
-  if (!SerialRead(h, buf, count, got)) return "<failed>";
-  return std::string(reinterpret_cast<char*>(buf), got);
-}
-
-// Waits until n line bytes can be read at once.
-uint32_t WaitForBytes(SerialHandle h, uint32_t n) {
-  uint32_t waiting = 0;
-  for (int i = 0; i < 400 && waiting < n; ++i) {
-    if (!SerialClearError(h, waiting)) return 0;
-    if (waiting < n) usleep(5000);
-  }
-  return waiting;
-}
+using namespace loopback;
 
 TEST(NetSerial, RawTcpCarriesTheLineBytesWithTheReadTimeout) {
   Server server;
@@ -297,24 +190,6 @@ TEST(NetSerial, ConnectThatHangsEndsWithinThreeSeconds) {
 
 // --- RFC 2217 -----------------------------------------------------------------------
 
-const std::string kOpening = "\xff\xfb\x00\xff\xfd\x00\xff\xfb\x03\xff\xfd\x03\xff\xfb\x2c"s;
-// ser2net's answer: agrees to all of it.
-const std::string kAgree = "\xff\xfd\x00\xff\xfb\x00\xff\xfd\x03\xff\xfb\x03\xff\xfd\x2c"s;
-// 9600 baud, 8 data bits, even parity, 1 stop bit, no flow control.
-const std::string kSet8E1 =
-    "\xff\xfa\x2c\x01\x00\x00\x25\x80\xff\xf0"
-    "\xff\xfa\x2c\x02\x08\xff\xf0"
-    "\xff\xfa\x2c\x03\x03\xff\xf0"
-    "\xff\xfa\x2c\x04\x01\xff\xf0"
-    "\xff\xfa\x2c\x05\x01\xff\xf0"s;
-const std::string kConfirm8E1 =
-    "\xff\xfa\x2c\x65\x00\x00\x25\x80\xff\xf0"
-    "\xff\xfa\x2c\x66\x08\xff\xf0"
-    "\xff\xfa\x2c\x67\x03\xff\xf0"
-    "\xff\xfa\x2c\x68\x01\xff\xf0"
-    "\xff\xfa\x2c\x69\x01\xff\xf0"s;
-const std::string kPurgeBoth = "\xff\xfa\x2c\x0c\x03\xff\xf0"s;
-
 TEST(NetSerial, Rfc2217NegotiatesSetsTheLineAndEscapesFF) {
   Server server;
   SetPort(24, server.Url("rfc2217"));
@@ -333,7 +208,7 @@ TEST(NetSerial, Rfc2217NegotiatesSetsTheLineAndEscapesFF) {
     data = peer.Receive(4);
     peer.Send("stale"s);
     purge = peer.Receive(kPurgeBoth.size());
-    peer.Send("\xff\xfa\x2c\x70\x03\xff\xf0"s);  // the purge answered
+    peer.Send(kPurgeAnswer);  // the purge answered
     for (int i = 0; i < 400 && !purged; ++i) usleep(5000);
     peer.Send("fresh");
     peer.Drain(300);
@@ -422,6 +297,12 @@ TEST(NetSerial, Rfc2217ServerThatRefusesOrStaysSilentIsNotUsed) {
     SerialClose(h);
     script.join();
   }
+}
+
+TEST(NetSerial, Rfc2217DataBesideTheNegotiationIsKept) { DataBesideTheNegotiationIsKept(26); }
+
+TEST(NetSerial, Rfc2217BinaryAgreedLateSwitchesFromNvtLineEnds) {
+  BinaryAgreedLateSwitchesFromNvtLineEnds(27);
 }
 
 }  // namespace

@@ -1,149 +1,24 @@
 // The Win32 serial port across the network (Winsock; under Wine in CI):
 // VEKTON_COM<n> names tcp:// or rfc2217:// and the port under test connects
-// to a server in this process, on loopback only. The test holds the
-// server's side of the connection as the far end of the line.
+// to a server in this process, on loopback only (tests/support/
+// LoopbackLine.h). The test holds the server's side of the connection as
+// the far end of the line.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
-#include <chrono>
-#include <cstdlib>
 #include <string>
 #include <thread>
 
 #include "platform/serial.h"
+#include "tests/support/LoopbackLine.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using namespace std::string_literals;
-
-long long MsSince(Clock::time_point t0) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
-}
-
-void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-void SetPort(int port, const std::string& value) {
-  _putenv_s(("VEKTON_COM" + std::to_string(port)).c_str(), value.c_str());
-}
-
-// Winsock for the test's own server side.
-struct Winsock : ::testing::Environment {
-  void SetUp() override {
-    WSADATA d;
-    ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &d), 0);
-  }
-};
-const auto* const kWinsock = ::testing::AddGlobalTestEnvironment(new Winsock);
-
-// Waits up to ms for s to be readable (or closed).
-bool Readable(SOCKET s, int ms) {
-  fd_set rd;
-  FD_ZERO(&rd);
-  FD_SET(s, &rd);
-  timeval tv{ms / 1000, (ms % 1000) * 1000};
-  return select(0, &rd, nullptr, nullptr, &tv) > 0;
-}
-
-// A loopback socket bound to a free port, listening unless told otherwise.
-struct Server {
-  SOCKET fd = INVALID_SOCKET;
-  int port = 0;
-
-  explicit Server(bool listening = true) {
-    fd = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) ADD_FAILURE() << "bind";
-    int len = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-    port = ntohs(a.sin_port);
-    if (listening && listen(fd, 4) != 0) ADD_FAILURE() << "listen";
-  }
-  ~Server() { closesocket(fd); }
-  std::string Url(const char* scheme) const {
-    return std::string(scheme) + "://127.0.0.1:" + std::to_string(port);
-  }
-  // The next client, or INVALID_SOCKET when none came within 2 s.
-  SOCKET Accept() const {
-    if (!Readable(fd, 2000)) return INVALID_SOCKET;
-    return accept(fd, nullptr, nullptr);
-  }
-};
-
-// The server's side of one connection.
-struct Peer {
-  SOCKET fd;
-  explicit Peer(SOCKET f) : fd(f) {}
-  ~Peer() { Close(); }
-  void Close() {
-    if (fd != INVALID_SOCKET) closesocket(fd);
-    fd = INVALID_SOCKET;
-  }
-  void Send(const std::string& s) const {
-    ASSERT_EQ(send(fd, s.data(), static_cast<int>(s.size()), 0), static_cast<int>(s.size()));
-  }
-  // Exactly n bytes, or what came before 2 s of silence.
-  std::string Receive(size_t n) const {
-    std::string out;
-    char buf[256];
-    while (out.size() < n && Readable(fd, 2000)) {
-      const int r = recv(fd, buf, static_cast<int>(std::min(sizeof buf, n - out.size())), 0);
-      if (r <= 0) break;
-      out.append(buf, static_cast<size_t>(r));
-    }
-    return out;
-  }
-  // Everything that arrives within ms of silence.
-  std::string Drain(int ms) const {
-    std::string out;
-    char buf[256];
-    while (Readable(fd, ms)) {
-      const int r = recv(fd, buf, sizeof buf, 0);
-      if (r <= 0) break;
-      out.append(buf, static_cast<size_t>(r));
-    }
-    return out;
-  }
-};
-
-const SerialSettings kPlc{9600, 'E', 8, 1, false};
-
-void SetReadTimeout(SerialHandle h, uint32_t ms) {
-  SerialTimeouts t{};
-  t.readTotalConstant = ms;
-  ASSERT_TRUE(SerialSetTimeouts(h, t));
-}
-
-bool Write(SerialHandle h, const std::string& s) {
-  uint32_t written = 0;
-  return SerialWrite(h, reinterpret_cast<const uint8_t*>(s.data()), static_cast<uint32_t>(s.size()),
-                     written) &&
-         written == s.size();
-}
-
-std::string Read(SerialHandle h, uint32_t count) {
-  uint8_t buf[256];
-  uint32_t got = 0;
-  if (!SerialRead(h, buf, count, got)) return "<failed>";
-  return std::string(reinterpret_cast<char*>(buf), got);
-}
-
-// Waits (2 s at most) until n line bytes can be read at once.
-uint32_t WaitForBytes(SerialHandle h, uint32_t n) {
-  uint32_t waiting = 0;
-  for (int i = 0; i < 400 && waiting < n; ++i) {
-    if (!SerialClearError(h, waiting)) return 0;
-    if (waiting < n) Pause(5);
-  }
-  return waiting;
-}
+using namespace loopback;
 
 TEST(Win32NetSerial, RawTcpCarriesTheLineBytesWithTheReadTimeout) {
   Server server;
@@ -291,24 +166,6 @@ TEST(Win32NetSerial, ConnectFailuresGiveTheirCodes) {
 
 // --- RFC 2217 -----------------------------------------------------------------------
 
-const std::string kOpening = "\xff\xfb\x00\xff\xfd\x00\xff\xfb\x03\xff\xfd\x03\xff\xfb\x2c"s;
-// What ser2net answers: agrees to all of it.
-const std::string kAgree = "\xff\xfd\x00\xff\xfb\x00\xff\xfd\x03\xff\xfb\x03\xff\xfd\x2c"s;
-// 9600 baud, 8 data bits, even parity, 1 stop bit, no flow control.
-const std::string kSet8E1 =
-    "\xff\xfa\x2c\x01\x00\x00\x25\x80\xff\xf0"
-    "\xff\xfa\x2c\x02\x08\xff\xf0"
-    "\xff\xfa\x2c\x03\x03\xff\xf0"
-    "\xff\xfa\x2c\x04\x01\xff\xf0"
-    "\xff\xfa\x2c\x05\x01\xff\xf0"s;
-const std::string kConfirm8E1 =
-    "\xff\xfa\x2c\x65\x00\x00\x25\x80\xff\xf0"
-    "\xff\xfa\x2c\x66\x08\xff\xf0"
-    "\xff\xfa\x2c\x67\x03\xff\xf0"
-    "\xff\xfa\x2c\x68\x01\xff\xf0"
-    "\xff\xfa\x2c\x69\x01\xff\xf0"s;
-const std::string kPurgeBoth = "\xff\xfa\x2c\x0c\x03\xff\xf0"s;
-
 TEST(Win32NetSerial, Rfc2217NegotiatesSetsTheLineAndEscapesFF) {
   Server server;
   SetPort(24, server.Url("rfc2217"));
@@ -327,7 +184,7 @@ TEST(Win32NetSerial, Rfc2217NegotiatesSetsTheLineAndEscapesFF) {
     data = peer.Receive(4);
     peer.Send("stale"s);
     purge = peer.Receive(kPurgeBoth.size());
-    peer.Send("\xff\xfa\x2c\x70\x03\xff\xf0"s);  // the purge answered
+    peer.Send(kPurgeAnswer);  // the purge answered
     for (int i = 0; i < 400 && !purged; ++i) Pause(5);
     peer.Send("fresh");
     peer.Drain(300);
@@ -404,6 +261,12 @@ TEST(Win32NetSerial, Rfc2217ServerThatRefusesIsNotUsed) {
     SerialClose(h);
     script.join();
   }
+}
+
+TEST(Win32NetSerial, Rfc2217DataBesideTheNegotiationIsKept) { DataBesideTheNegotiationIsKept(26); }
+
+TEST(Win32NetSerial, Rfc2217BinaryAgreedLateSwitchesFromNvtLineEnds) {
+  BinaryAgreedLateSwitchesFromNvtLineEnds(27);
 }
 
 }  // namespace
