@@ -17,6 +17,12 @@ void ScreenModel::Reset() {
   attr = 0x07;
 }
 
+void ScreenModel::MarkAllDirty() {
+  for (auto& row : dirty)
+    for (bool& d : row) d = true;
+  anyDirty = true;
+}
+
 void ScreenModel::Put(int x, int y, uint8_t ch, uint8_t a) {
   if (x < 1 || x > kCols || y < 1 || y > kRows) return;
   ScreenCell& c = cells[y - 1][x - 1];

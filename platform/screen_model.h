@@ -27,6 +27,7 @@ struct ScreenModel {
   uint8_t attr = 0x07;
 
   void Reset();
+  void MarkAllDirty();  // every cell to be presented again (a display that lost them)
   void Put(int x, int y, uint8_t ch, uint8_t a);  // screen coordinates
   void Write(uint8_t ch);
   void WriteGlyph(uint8_t ch);  // no control meaning, even for CR, LF, BS, BEL

@@ -1,6 +1,9 @@
 // The terminal side of the console on POSIX: an ncursesw presenter that copies
 // the changed cells of the screen model to the terminal when the program
 // yields, and the keyboard decoded to the DOS key codes the program expects.
+// A terminal smaller than 80 x 25 shows what JudgeDisplaySize says instead
+// (the program goes on; only the drawing waits), and gets the whole screen
+// again when it is large enough.
 //
 // Without a terminal (stdin or stdout redirected, or no usable terminal
 // description) there is no presenter and the keys are the raw bytes of stdin;
@@ -9,6 +12,7 @@
 #include <langinfo.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -20,6 +24,7 @@
 
 #include "platform/crt.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/screen_fit.h"
 #include "platform/screen_model.h"
 
 namespace posix {
@@ -30,7 +35,9 @@ namespace {
 constexpr uint64_t kFlushIntervalUs = 15000;
 // A blocking key wait wakes this often to look for signals and resizes.
 constexpr int kKeyWaitSliceMs = 100;
-// How often a key poll also asks ncurses for a pending resize.
+// How often a key poll also asks ncurses for what it may hold unseen (keys
+// left in its buffer, a KEY_RESIZE of its own; the resizes themselves come
+// as our own SIGWINCH flag, see lifecycle.cpp).
 constexpr uint64_t kResizeLookUs = 100000;
 // The exit code of a hang-up, used for the end of headless input too.
 constexpr int kEndOfInputExit = 128 + 1;
@@ -101,6 +108,9 @@ struct Console {
   unsigned lastBell = 0;
   int lastCurX = -1, lastCurY = -1;
   uint64_t lastFlushUs = 0;
+  // The terminal's size and what it shows for it (platform/screen_fit.h).
+  ScreenFit fit;
+  bool sizeChanged = false;  // to be followed at the next flush
 };
 
 Console gCon;
@@ -173,12 +183,6 @@ void DrawCell(int y, int x) {
   mvadd_wch(y, x, &cc);  // fails harmlessly outside a small terminal
 }
 
-void MarkAllDirty() {
-  for (auto& row : gScreen.dirty)
-    for (bool& d : row) d = true;
-  gScreen.anyDirty = true;
-}
-
 void Present(bool force) {
   const bool moved = gScreen.curX != gCon.lastCurX || gScreen.curY != gCon.lastCurY;
   const bool bell = gScreen.bellCount != gCon.lastBell;
@@ -186,6 +190,15 @@ void Present(bool force) {
   const uint64_t now = MonotonicUs();
   if (!force && now - gCon.lastFlushUs < kFlushIntervalUs) return;
   gCon.lastFlushUs = now;
+  if (!gCon.fit.fits) {
+    // The message stays; the changed cells stay marked for the redraw
+    // that follows when the terminal is large enough again.
+    if (bell) {
+      beep();
+      gCon.lastBell = gScreen.bellCount;
+    }
+    return;
+  }
   if (gScreen.anyDirty) {
     for (int y = 0; y < ScreenModel::kRows; ++y)
       for (int x = 0; x < ScreenModel::kCols; ++x)
@@ -203,6 +216,46 @@ void Present(bool force) {
   gCon.lastCurY = gScreen.curY;
   move(gScreen.curY - 1, gScreen.curX - 1);
   refresh();
+}
+
+// The terminal's size now: the kernel's word for it, else what ncurses last
+// knew.
+void TerminalSize(int& cols, int& rows) {
+  cols = COLS;
+  rows = LINES;
+  winsize ws{};
+  if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0 && ws.ws_row > 0) {
+    cols = ws.ws_col;
+    rows = ws.ws_row;
+  }
+}
+
+// Takes the terminal's size in and starts its picture afresh, since after a
+// resize a terminal may have kept, cut or reflowed what it showed: the whole
+// screen model when it fits (at the top left), else the message in the
+// space there is. Only ncurses' own drawing, no sequence of our own.
+void FollowSize() {
+  int cols = 0, rows = 0;
+  TerminalSize(cols, rows);
+  if (cols != COLS || rows != LINES) resizeterm(rows, cols);
+  gCon.fit = JudgeDisplaySize(cols, rows);
+  werase(stdscr);
+  clearok(curscr, TRUE);
+  gCon.lastCurX = gCon.lastCurY = -1;
+  if (gCon.fit.fits) {
+    gScreen.MarkAllDirty();
+    Present(true);
+    return;
+  }
+  attrset(A_NORMAL);
+  const auto& lines = gCon.fit.lines;
+  for (size_t y = 0; y < lines.size(); ++y)
+    mvaddnstr(static_cast<int>(y), 0, lines[y].c_str(), static_cast<int>(lines[y].size()));
+  const int lastRow = lines.empty() ? 0 : static_cast<int>(lines.size()) - 1;
+  const int lastLen = lines.empty() ? 0 : static_cast<int>(lines.back().size());
+  move(lastRow, lastLen < COLS ? lastLen : COLS - 1);
+  refresh();
+  gCon.lastFlushUs = MonotonicUs();
 }
 
 // Picks a UTF-8 character type so the glyphs can be drawn. A locale that is
@@ -276,9 +329,10 @@ bool StartTerminal() {
   DefineExtraKeys();
   SetUpColours();
   // The first frame paints all 80 x 25 cells in their own colours rather
-  // than trusting the terminal's default background.
-  MarkAllDirty();
+  // than trusting the terminal's default background, or, on a terminal
+  // smaller than that, says so.
   gCon.lastBell = gScreen.bellCount;
+  gCon.sizeChanged = true;
   return true;
 }
 
@@ -311,9 +365,8 @@ void QueueKeyCode(int key) {
     case KEY_BACKSPACE: gCon.keys.Push(8); return;
     case KEY_ENTER: gCon.keys.Push(13); return;
     case KEY_RESIZE:
-      // Not a key; the terminal may have lost what it showed.
-      MarkAllDirty();
-      clearok(curscr, TRUE);
+      // Not a key: a new size, followed at the next flush.
+      gCon.sizeChanged = true;
       return;
     default: break;
   }
@@ -371,7 +424,7 @@ void DrainHeadless() {
 // Looks at stdin for up to timeoutMs (0: just a look) and queues what came.
 void PollInput(int timeoutMs) {
   if (gCon.mode == Mode::Terminal) {
-    // A resize reaches us only through ncurses, as a key, and a program
+    // ncurses may hold what no descriptor shows, and a program
     // that merely polls may never see stdin readable: ask now and then.
     const uint64_t now = MonotonicUs();
     if (gCon.leftBuffered || now - gCon.lastDrainUs >= kResizeLookUs) {
@@ -384,7 +437,7 @@ void PollInput(int timeoutMs) {
   int r = poll(&p, 1, timeoutMs);
   if (gCon.mode == Mode::Terminal) {
     if (r == 0) gCon.emptyWakeups = 0;
-    // Also after an interruption: a resize shows up as a key here.
+    // Also after an interruption (a signal): take in what ncurses has.
     if (r > 0 || (r < 0 && errno == EINTR)) {
       if (DrainTerminal()) {
         gCon.emptyWakeups = 0;
@@ -437,7 +490,15 @@ void ConsoleStop() {
 }
 
 void ConsoleFlush(bool force) {
-  if (gCon.mode == Mode::Terminal) Present(force);
+  if (gCon.mode != Mode::Terminal) return;
+  if (TakeResize()) gCon.sizeChanged = true;
+  // A window being dragged sends a stream of sizes: followed no more often
+  // than the screen is flushed anyway.
+  if (gCon.sizeChanged && (force || MonotonicUs() - gCon.lastFlushUs >= kFlushIntervalUs)) {
+    gCon.sizeChanged = false;
+    FollowSize();
+  }
+  Present(force);
 }
 
 }  // namespace posix

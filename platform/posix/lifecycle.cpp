@@ -6,6 +6,8 @@
 // run the exit hooks (which close the serial port and the result file) and
 // endwin() at an arbitrary point, which is not safe. The handlers are installed
 // without SA_RESTART so a blocking wait is interrupted and reaches the check.
+// SIGWINCH, the terminal's new size, is only noted too (with SA_RESTART: it
+// ends nothing); the presenter follows it at its next flush.
 #include <signal.h>
 #include <time.h>
 
@@ -20,6 +22,7 @@ namespace posix {
 namespace {
 
 volatile sig_atomic_t gSignal = 0;
+volatile sig_atomic_t gResized = 0;
 bool gExiting = false;
 bool gInitialised = false;
 bool gShutDown = false;
@@ -28,6 +31,9 @@ std::vector<PlatformExitHook> gHooks;
 void OnSignal(int sig) {
   if (gSignal == 0) gSignal = sig;
 }
+
+// The terminal's size changed: only noted, for the presenter's next flush.
+void OnResize(int) { gResized = 1; }
 
 void RunExitHooks() {
   // Taken out first so a hook that ends up here again does not run twice.
@@ -60,6 +66,12 @@ void ExitCleanly(int code) {
 
 bool Exiting() { return gExiting; }
 
+bool TakeResize() {
+  if (gResized == 0) return false;
+  gResized = 0;
+  return true;
+}
+
 void Yield(bool force) {
   if (gSignal != 0 && !gExiting) ExitCleanly(128 + gSignal);
   ConsoleFlush(force);
@@ -79,6 +91,13 @@ void PlatformInit() {
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGHUP, &sa, nullptr);
+  // A resize is no reason to cut a read short (SA_RESTART); poll and
+  // nanosleep still wake on it, and every wait goes on to its deadline.
+  struct sigaction resize {};
+  resize.sa_handler = posix::OnResize;
+  sigemptyset(&resize.sa_mask);
+  resize.sa_flags = SA_RESTART;
+  sigaction(SIGWINCH, &resize, nullptr);
   std::set_terminate(posix::OnTerminate);
   std::atexit(PlatformShutdown);
   posix::ConsoleStart();

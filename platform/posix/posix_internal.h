@@ -21,6 +21,9 @@ void Yield(bool force = false);
 // The program is on its way out (exit hooks running, terminal going back).
 bool Exiting();
 
+// A SIGWINCH came since the last call (the flag is cleared).
+bool TakeResize();
+
 // Terminal presenter and keyboard (console.cpp).
 void ConsoleStart();
 void ConsoleStop();  // idempotent

@@ -7,6 +7,7 @@
 
 #include "platform/crt.h"
 #include "platform/platform.h"
+#include "platform/screen_fit.h"
 #include "platform/screen_model.h"
 #include "platform/serial.h"
 #include "platform/system.h"
@@ -37,6 +38,15 @@ struct State {
   int lastError = 0;
   uint64_t idleCalls = 0;  // calls that looked at time or input while it stood still
   uint64_t sleepCalls = 0;  // Delay and PlatformWait calls
+  // The display (SetDisplaySize): none while display is empty.
+  struct Resize {
+    uint64_t atUs;
+    int cols, rows;
+  };
+  std::deque<Resize> resizes;  // in time order
+  ScreenFit fit;
+  std::vector<std::string> display;
+  unsigned redraws = 0;
 };
 
 State& S() {
@@ -126,7 +136,50 @@ void Now(int64_t& hundredthsOfDay, long& day) {
   hundredthsOfDay = total % 8640000;
 }
 
+// The presenter, run at every yield: a pending size change first (the
+// message, or the whole screen anew), then the changed cells while the
+// screen fits. While it does not, the cells stay marked as changed.
+void Present() {
+  State& s = S();
+  if (s.resizes.empty() && s.display.empty()) return;  // no display (yet)
+  bool resized = false;
+  while (!s.resizes.empty() && s.resizes.front().atUs <= s.nowUs) {
+    s.fit = JudgeDisplaySize(s.resizes.front().cols, s.resizes.front().rows);
+    s.resizes.pop_front();
+    resized = true;
+  }
+  if (resized) {
+    s.display.assign(static_cast<size_t>(s.fit.rows), std::string(static_cast<size_t>(s.fit.cols), ' '));
+    if (s.fit.fits) {
+      gScreen.MarkAllDirty();
+      ++s.redraws;
+    } else {
+      for (size_t y = 0; y < s.fit.lines.size(); ++y) s.display[y].replace(0, s.fit.lines[y].size(), s.fit.lines[y]);
+    }
+  }
+  if (s.display.empty() || !s.fit.fits || !gScreen.anyDirty) return;
+  for (int y = 0; y < ScreenModel::kRows; ++y)
+    for (int x = 0; x < ScreenModel::kCols; ++x)
+      if (gScreen.dirty[y][x]) {
+        s.display[static_cast<size_t>(y)][static_cast<size_t>(x)] = static_cast<char>(gScreen.cells[y][x].ch);
+        gScreen.dirty[y][x] = false;
+      }
+  gScreen.anyDirty = false;
+}
+
 }  // namespace
+
+void SetDisplaySize(int cols, int rows) { SetDisplaySizeAt(S().nowUs, cols, rows); }
+
+void SetDisplaySizeAt(uint64_t atUs, int cols, int rows) {
+  State& s = S();
+  auto at = std::upper_bound(s.resizes.begin(), s.resizes.end(), atUs,
+                             [](uint64_t t, const State::Resize& r) { return t < r.atUs; });
+  s.resizes.insert(at, State::Resize{atUs, cols, rows});
+}
+
+std::vector<std::string> DisplayRows() { return S().display; }
+unsigned DisplayRedraws() { return S().redraws; }
 
 void Reset() {
   State& s = S();
@@ -274,21 +327,27 @@ using vt::S;
 // --- console -----------------------------------------------------------------------
 bool KeyPressed() {
   vt::NoteIdle();
+  vt::Present();
   return !S().keys.empty() && S().keys.front().atUs <= S().nowUs;
 }
 
 uint8_t ReadKey() {
+  vt::Present();
   if (S().keys.empty()) {
     if (!S().feeder || !S().feeder() || S().keys.empty()) throw vt::ScriptEnd();
   }
   vt::KeyEvent k = S().keys.front();
   S().keys.pop_front();
-  if (k.atUs > S().nowUs) vt::Advance(k.atUs - S().nowUs);
+  if (k.atUs > S().nowUs) {
+    vt::Advance(k.atUs - S().nowUs);
+    vt::Present();  // what a real key wait would have shown while it waited
+  }
   S().idleCalls = 0;
   return k.byte;
 }
 
 void Delay(uint32_t ms) {
+  vt::Present();
   ++S().sleepCalls;
   if (ms == 0) vt::NoteIdle();
   vt::Advance(static_cast<uint64_t>(ms) * 1000);
@@ -298,6 +357,7 @@ void Delay(uint32_t ms) {
 // sees a key or a byte at the same moment a loop of Delay(1) would have, so a
 // loop that waits here instead takes the same steps at the same times.
 WakeReason PlatformWait(uint32_t maxMs, SerialHandle line) {
+  vt::Present();
   ++S().sleepCalls;
   vt::PortState* port = nullptr;
   if (line != kInvalidSerialHandle) {
@@ -338,7 +398,7 @@ WakeReason PlatformWait(uint32_t maxMs, SerialHandle line) {
   return WakeReason::kDeadline;  // not reached: the last step returns
 }
 
-void FlushOutput() {}
+void FlushOutput() { vt::Present(); }
 
 // --- clock and system ------------------------------------------------------------
 void GetTime(uint16_t& hour, uint16_t& minute, uint16_t& second, uint16_t& hundredths) {

@@ -49,6 +49,24 @@ void PushExtended(uint8_t scanCode);                     // 0 then the scan code
 void SetKeyFeeder(std::function<bool()> feeder);
 size_t PendingKeys();
 
+// --- display ---------------------------------------------------------------------
+// A display the screen model is presented on, as a terminal is: at each of
+// the program's yields (key poll, key wait, delay, wait, flush) the changed
+// cells are copied to it; while it is smaller than 80 x 25 it shows the
+// message JudgeDisplaySize (platform/screen_fit.h) gives instead, and when it
+// fits again the whole screen is presented anew. There is no display until a
+// size is set; a new size takes effect at the program's next yield, as a
+// resize signal does on a terminal.
+void SetDisplaySize(int cols, int rows);
+// The same at virtual time atUs (the first yield from then on); changes
+// given for the same moment take effect in the order given.
+void SetDisplaySizeAt(uint64_t atUs, int cols, int rows);
+// What the display shows: its rows, each of its cols code-page-437 bytes.
+std::vector<std::string> DisplayRows();
+// How often the whole 80 x 25 screen was presented anew: the first frame,
+// and each time the display was found to fit after a size change.
+unsigned DisplayRedraws();
+
 // --- serial ----------------------------------------------------------------------
 // Where a peer sends its bytes.
 class Sink {

@@ -2,6 +2,12 @@
 // the screen model to an 80 x 25 Win32 console when the program yields, and
 // the keyboard read with ReadConsoleInput and turned into the DOS key codes
 // the program expects (0, then the scan code, for arrows and function keys).
+// A console window smaller than 80 x 25 shows what JudgeDisplaySize says
+// instead (the program goes on; only the drawing waits) and gets the whole
+// screen again when it is large enough. "Smaller" is the visible window, not
+// the buffer: the buffer may hold all 80 x 25 cells while the window shows a
+// part of them with scroll bars, which hides the status line and prompts
+// from the technician as surely as a small terminal does.
 //
 // With standard output redirected there is no presenter; with standard input
 // redirected the keys are its raw bytes, and the end of that input ends the
@@ -11,6 +17,7 @@
 #include <cstring>
 
 #include "platform/crt.h"
+#include "platform/screen_fit.h"
 #include "platform/screen_model.h"
 #include "platform/win32/win32_internal.h"
 
@@ -27,6 +34,10 @@ constexpr DWORD kKeyWaitSliceMs = 100;
 constexpr int kEndOfInputExit = 129;
 // The code page of the program's texts and keys.
 constexpr UINT kCodePage = 437;
+// How often the presenter also asks the console for its window's size: a
+// window resized without its buffer (a console that keeps an 80 x 25 buffer
+// and gives a smaller window scroll bars) sends no buffer-size event.
+constexpr uint64_t kSizeLookUs = 500000;
 
 // --- key queue ------------------------------------------------------------------
 // Our own small queue: an extended key takes two bytes and is only queued
@@ -96,6 +107,10 @@ struct Console {
   unsigned lastBell = 0;
   int lastCurX = -1, lastCurY = -1;
   uint64_t lastFlushUs = 0;
+  // The visible window's size and what it shows for it.
+  ScreenFit fit;
+  bool sizeChanged = false;  // a buffer-size event: followed at the next flush
+  uint64_t lastSizeLookUs = 0;
 };
 
 Console gCon;
@@ -110,12 +125,6 @@ Console gCon;
 WCHAR Glyph(uint8_t ch) {
   const char32_t cp = kCp437ToUnicode[ch];
   return cp < 0x20 ? L' ' : static_cast<WCHAR>(cp);
-}
-
-void MarkAllDirty() {
-  for (auto& row : gScreen.dirty)
-    for (bool& d : row) d = true;
-  gScreen.anyDirty = true;
 }
 
 // Copies the changed cells of one row, as one span from the first to the
@@ -152,6 +161,16 @@ void Present(bool force) {
   const uint64_t now = MonotonicUs();
   if (!force && now - gCon.lastFlushUs < kFlushIntervalUs) return;
   gCon.lastFlushUs = now;
+  if (!gCon.fit.fits) {
+    // The message stays (and the cursor, whose moves would scroll the
+    // window); the changed cells stay marked for the redraw that follows.
+    if (bell) {
+      DWORD done = 0;
+      WriteConsoleA(gCon.out, "\a", 1, &done, nullptr);
+      gCon.lastBell = gScreen.bellCount;
+    }
+    return;
+  }
   if (gScreen.anyDirty) {
     for (int y = 0; y < ScreenModel::kRows; ++y) PresentRow(y);
     gScreen.anyDirty = false;
@@ -184,6 +203,52 @@ void SizeConsole() {
   SetConsoleWindowInfo(gCon.out, TRUE, &full);
 }
 
+// Blanks rows first..last of the buffer, all its width, in the console's
+// plain grey on black.
+void ClearRows(const CONSOLE_SCREEN_BUFFER_INFO& info, int first, int last) {
+  if (last < first || info.dwSize.X <= 0) return;
+  const DWORD count = static_cast<DWORD>(info.dwSize.X) * static_cast<DWORD>(last - first + 1);
+  const COORD from{0, static_cast<SHORT>(first)};
+  DWORD done = 0;
+  FillConsoleOutputCharacterW(gCon.out, L' ', count, from, &done);
+  FillConsoleOutputAttribute(gCon.out, 0x07, count, from, &done);
+}
+
+// Takes the visible window's size in and starts its picture afresh: the
+// whole screen model at the buffer's top left (the window brought there)
+// when the window fits it, else the message at the window's top left.
+void FollowSize() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(gCon.out, &info)) return;
+  const int cols = WindowCols(info), rows = WindowRows(info);
+  gCon.fit = JudgeDisplaySize(cols, rows);
+  gCon.lastCurX = gCon.lastCurY = -1;
+  if (gCon.fit.fits) {
+    // A window at least 80 x 25 means a buffer at least as large.
+    if (info.srWindow.Left != 0 || info.srWindow.Top != 0) {
+      const SMALL_RECT top{0, 0, static_cast<SHORT>(cols - 1), static_cast<SHORT>(rows - 1)};
+      SetConsoleWindowInfo(gCon.out, TRUE, &top);
+    }
+    ClearRows(info, 0, rows - 1);
+    gScreen.MarkAllDirty();
+    Present(true);
+    return;
+  }
+  ClearRows(info, info.srWindow.Top, info.srWindow.Bottom);
+  const auto& lines = gCon.fit.lines;
+  for (size_t y = 0; y < lines.size(); ++y) {
+    DWORD done = 0;
+    const COORD at{info.srWindow.Left, static_cast<SHORT>(info.srWindow.Top + static_cast<int>(y))};
+    WriteConsoleOutputCharacterA(gCon.out, lines[y].data(), static_cast<DWORD>(lines[y].size()), at, &done);
+  }
+  const int lastRow = lines.empty() ? 0 : static_cast<int>(lines.size()) - 1;
+  const int lastLen = lines.empty() ? 0 : static_cast<int>(lines.back().size());
+  const COORD cur{static_cast<SHORT>(info.srWindow.Left + (lastLen < cols ? lastLen : cols - 1)),
+                  static_cast<SHORT>(info.srWindow.Top + lastRow)};
+  SetConsoleCursorPosition(gCon.out, cur);
+  gCon.lastFlushUs = MonotonicUs();
+}
+
 // Takes the console over: the keys when standard input is a console, the
 // display too when standard output is one as well. True when both are.
 bool StartConsole() {
@@ -197,7 +262,8 @@ bool StartConsole() {
     SetConsoleCP(kCodePage);  // AsciiChar of a key event in CP437, like the texts
     // Keys one by one without echo; Ctrl-C still goes to the control
     // handler (processed input), as the terminal's interrupt does on POSIX.
-    SetConsoleMode(gCon.in, ENABLE_PROCESSED_INPUT | ENABLE_EXTENDED_FLAGS);
+    // Window input: the buffer-size events, to follow a resized console.
+    SetConsoleMode(gCon.in, ENABLE_PROCESSED_INPUT | ENABLE_WINDOW_INPUT | ENABLE_EXTENDED_FLAGS);
     FlushConsoleInputBuffer(gCon.in);
     gCon.consoleKeys = true;
   }
@@ -210,9 +276,10 @@ bool StartConsole() {
   CONSOLE_CURSOR_INFO cursor{25, TRUE};
   SetConsoleCursorInfo(gCon.out, &cursor);
   // The first frame paints all 80 x 25 cells in their own colours rather
-  // than trusting what the console showed before.
-  MarkAllDirty();
+  // than trusting what the console showed before, or, in a window smaller
+  // than that, says so.
   gCon.lastBell = gScreen.bellCount;
+  gCon.sizeChanged = true;
   return true;
 }
 
@@ -287,7 +354,7 @@ void DrainConsole() {
       if (records[i].EventType == KEY_EVENT)
         QueueKeyEvent(records[i].Event.KeyEvent);
       else if (records[i].EventType == WINDOW_BUFFER_SIZE_EVENT)
-        MarkAllDirty();  // the console may have lost what it showed
+        gCon.sizeChanged = true;  // followed at the next flush
     }
   }
 }
@@ -340,6 +407,20 @@ bool InputOver() {
 }
 
 }  // namespace
+
+// The window as the console reports it, but never larger than the largest
+// window the console says it can show (dwMaximumWindowSize): a console on a
+// terminal (Wine's) lets the program make its window 80 x 25 on a smaller
+// terminal and keeps the terminal's own size only there. On Windows' own
+// console the window is never larger than that anyway.
+int WindowCols(const CONSOLE_SCREEN_BUFFER_INFO& info) {
+  const int cols = info.srWindow.Right - info.srWindow.Left + 1;
+  return info.dwMaximumWindowSize.X > 0 && info.dwMaximumWindowSize.X < cols ? info.dwMaximumWindowSize.X : cols;
+}
+int WindowRows(const CONSOLE_SCREEN_BUFFER_INFO& info) {
+  const int rows = info.srWindow.Bottom - info.srWindow.Top + 1;
+  return info.dwMaximumWindowSize.Y > 0 && info.dwMaximumWindowSize.Y < rows ? info.dwMaximumWindowSize.Y : rows;
+}
 
 size_t KeyEventCodes(const KEY_EVENT_RECORD& k, uint8_t* out, size_t room) {
   if (!k.bKeyDown || IsModifier(k.wVirtualKeyCode)) return 0;
@@ -413,7 +494,22 @@ void ConsoleStop() {
 }
 
 void ConsoleFlush(bool force) {
-  if (gCon.mode == Mode::Console) Present(force);
+  if (gCon.mode != Mode::Console) return;
+  const uint64_t now = MonotonicUs();
+  if (!gCon.sizeChanged && now - gCon.lastSizeLookUs >= kSizeLookUs) {
+    gCon.lastSizeLookUs = now;
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(gCon.out, &info) &&
+        (WindowCols(info) != gCon.fit.cols || WindowRows(info) != gCon.fit.rows))
+      gCon.sizeChanged = true;
+  }
+  // A window being dragged sends a stream of sizes: followed no more often
+  // than the screen is flushed anyway.
+  if (gCon.sizeChanged && (force || now - gCon.lastFlushUs >= kFlushIntervalUs)) {
+    gCon.sizeChanged = false;
+    FollowSize();
+  }
+  Present(force);
 }
 
 }  // namespace win32

@@ -37,6 +37,11 @@ void* ControlEvent();
 // page, 437), 0 and the scan code for the others; nothing for a key release
 // or a lone modifier. Returns the count.
 size_t KeyEventCodes(const KEY_EVENT_RECORD& k, uint8_t* out, size_t room);
+// The size of the console's visible window (not of its buffer), within the
+// largest window the console can show: what the presenter judges against
+// 80 x 25.
+int WindowCols(const CONSOLE_SCREEN_BUFFER_INFO& info);
+int WindowRows(const CONSOLE_SCREEN_BUFFER_INFO& info);
 void ConsoleStart();
 void ConsoleStop();  // idempotent
 void ConsoleFlush(bool force);

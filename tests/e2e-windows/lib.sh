@@ -109,8 +109,9 @@ stop_sim() {
 }
 
 # --- the console in tmux -------------------------------------------------------------
-# start_console linux|windows NAME: the console in a new tmux session NAME;
-# its exit code lands in $TMP/NAME.exit. The Linux console takes the last
+# start_console linux|windows NAME: the console in a new tmux session NAME
+# of CONSOLE_COLS x CONSOLE_ROWS (default 80 x 25); its exit code lands in
+# $TMP/NAME.exit. The Linux console takes the last
 # simulator's link as COM1; the Windows one has COM1 and COM12 mapped.
 # CONSOLE_ENV, when set, adds NAME=VALUE words to either console's
 # environment (VEKTON_COM1=tcp://... for a port across the network).
@@ -127,7 +128,7 @@ start_console() {
     cmd="env TERM=tmux-256color LANG=C.UTF-8 WINEPREFIX=$WINEPREFIX WINEDEBUG=-all ${CONSOLE_ENV:-}"
     cmd+=" LD_PRELOAD=$TMP/pty_parity_shim.so wine $VEKTON_EXE 2>>$TMP/wine-$SESSION.err"
   fi
-  tmux -L "$SOCK" new-session -d -s "$SESSION" -x 80 -y 25 \
+  tmux -L "$SOCK" new-session -d -s "$SESSION" -x "${CONSOLE_COLS:-80}" -y "${CONSOLE_ROWS:-25}" \
     "$cmd; echo EXIT=\$? > $TMP/$SESSION.exit; sleep 600" || fail "tmux could not start"
 }
 

@@ -85,11 +85,12 @@ start_sim() {
 }
 
 # Starts the console in tmux, in the given working directory (default: the
-# temporary one). Its pid lands in $TMP/pid, its exit code in $TMP/exit and
-# the terminal's settings after it ended in $TMP/stty.
+# temporary one), on a terminal of CONSOLE_COLS x CONSOLE_ROWS (default
+# 80 x 25). Its pid lands in $TMP/pid, its exit code in $TMP/exit and the
+# terminal's settings after it ended in $TMP/stty.
 start_console() {
   local dir=${1:-$TMP}
-  tmux -L "$SOCK" new-session -d -s "$SESSION" -x 80 -y 25 \
+  tmux -L "$SOCK" new-session -d -s "$SESSION" -x "${CONSOLE_COLS:-80}" -y "${CONSOLE_ROWS:-25}" \
     "cd $dir && sh -c 'echo \$\$ > $TMP/pid; exec env TERM=xterm-256color LANG=C.UTF-8 VEKTON_COM1=$LINK $VEKTON'; echo EXIT=\$? > $TMP/exit; stty -a > $TMP/stty 2>&1; sleep 600" \
     || fail "tmux could not start"
 }
