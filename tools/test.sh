@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test:
 #   linux     the Linux build: unit, in-process and end-to-end tests (ctest),
-#             the report page rendered in headless Chromium
+#             the report page rendered in headless Chromium; then the
+#             exchange benchmark's figures on every kind of line
 #   windows   vekton.exe and the unit tests cross-built, run under Wine,
 #             end to end against the simulator (tools/test-windows.sh)
 #   package   the Debian package and the Windows zip archive made by the
@@ -32,7 +33,11 @@ step_linux() {
   bash tools/ensure-deps.sh page net package &&
     cmake -S . -B build -G Ninja &&
     cmake --build build &&
-    (cd build && ctest --output-on-failure --timeout 600 -j "$jobs")
+    (cd build && ctest --output-on-failure --timeout 600 -j "$jobs") || return 1
+  # The exchange on every kind of line (pseudo-terminal, raw TCP, RFC 2217
+  # to a scripted server and through ser2net): figures only, as the windows
+  # step prints its own; about 30 s.
+  build/bench/exchange_bench 100 || echo "(exchange benchmark did not run)"
 }
 step_windows() { bash tools/test-windows.sh; }
 step_package() { bash tools/test-package.sh; }
