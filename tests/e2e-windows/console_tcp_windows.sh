@@ -5,7 +5,9 @@
 # answered with the serial number on screen, direct commands answered, Esc,
 # 0 and exit 0, and the simulator receives the same commands as from the
 # Linux vekton over the same kind of connection. A refused port shows
-# "Invalid Port Number: " with the Winsock code 10061 and waits for a key.
+# "Invalid Port Number: " with the Winsock code 10061 and waits for a key; a
+# connection that hangs (no answer to the handshake) gives up after 3 s with
+# 10060, and Esc during it gives 20005 within a second.
 #
 # Usage: console_tcp_windows.sh <linux build dir> <windows build dir>
 # Loopback only.
@@ -91,5 +93,72 @@ wait_until 10 screen_has "Unable to open Comport..." || fail "refused: no 'Unabl
 screen | grep -q '^Open Comport Invalid Port Number: 1   E1006110061 *$' \
   || fail "refused: the result 10061 does not follow the port error"
 echo "refused port: reported with 10061, waited for a key"
+
+# A connection that hangs: a loopback listener whose accept queue is full
+# (backlog 0, filled by connections nobody accepts) answers no handshake, the
+# kernel drops the SYNs. The attempt gives up after its 3 s with 10060
+# (WSAETIMEDOUT); Esc during it gives 20005 at once.
+python3 - >"$TMP/hang.out" 2>&1 <<'PY' &
+import select, socket, sys, time
+srv = socket.socket()
+srv.bind(("127.0.0.1", 0))
+srv.listen(0)
+port = srv.getsockname()[1]
+fillers = []
+for _ in range(32):
+    c = socket.socket()
+    c.setblocking(False)
+    try:
+        c.connect(("127.0.0.1", port))
+    except BlockingIOError:
+        pass
+    fillers.append(c)
+    if not select.select([], [c], [], 0.3)[1]:  # this handshake stalls
+        print("HANG", port, flush=True)
+        time.sleep(300)
+        sys.exit(0)
+print("NOHANG", flush=True)
+PY
+HANG_PID=$!
+trap 'kill "$HANG_PID" 2>/dev/null; cleanup' EXIT
+wait_until 15 grep -qE '^(HANG|NOHANG)' "$TMP/hang.out" || fail "the hanging listener did not start"
+grep -q '^HANG ' "$TMP/hang.out" || fail "no loopback connection could be made to hang: $(cat "$TMP/hang.out")"
+HANG_PORT=$(sed -n 's/^HANG //p' "$TMP/hang.out")
+CONSOLE_ENV="VEKTON_COM1=tcp://127.0.0.1:$HANG_PORT"
+
+# hang_attempt NAME: a console up to the connection attempt; t0 is when the
+# Enter that starts it was typed (ns).
+hang_attempt() {
+  SESSION=$1
+  start_console windows "$1"
+  wait_until 40 port_prompt_ready || fail "$1: no port prompt"
+  keys 1
+  key Enter
+  wait_until 10 screen_has "Enter Operator Name" || fail "$1: no operator prompt"
+  key Enter
+  t0=$(date +%s%N)
+}
+ms_since() { echo $(( ($(date +%s%N) - $1) / 1000000 )); }
+
+hang_attempt hang
+wait_until 10 screen_has "Invalid Port Number: 1   E10060" || fail "hang: no port error E10060"
+ms=$(ms_since "$t0")
+echo "hanging connection: E10060 on the screen $ms ms after the Enter"
+(( ms >= 2900 && ms <= 5000 )) || fail "hang: gave up after $ms ms, not after about 3 s"
+keys x
+wait_until 10 screen_has "Unable to open Comport..." || fail "hang: no 'Unable to open Comport...'"
+tmux -L "$SOCK" kill-session -t hang 2>/dev/null
+
+hang_attempt esc
+sleep 0.8
+screen_has "Invalid Port Number" && fail "esc: the attempt ended before the Esc"
+key Escape
+t1=$(date +%s%N)
+wait_until 5 screen_has "Unable to open Comport..." || fail "esc: no 'Unable to open Comport...'"
+ms=$(ms_since "$t1")
+echo "hanging connection, Esc: E20005 and the menu's message $ms ms after the Esc"
+(( ms <= 1000 )) || fail "esc: connecting ended $ms ms after the Esc, not within 1 s"
+screen | grep -q '^Open Comport Invalid Port Number: 1   E2000520005 *$' || fail "esc: not code 20005"
+tmux -L "$SOCK" kill-session -t esc 2>/dev/null
 
 echo "PASS: console_tcp_windows"
