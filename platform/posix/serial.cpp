@@ -269,3 +269,5 @@ WakeReason PlatformWait(uint32_t maxMs, SerialHandle line) {
 
 int SerialLastError() { return gLastError; }
 int SerialNoDeviceError() { return ENOENT; }
+
+bool SerialLineUp(SerialHandle h) { return Find(h) != nullptr; }

@@ -321,3 +321,5 @@ WakeReason PlatformWait(uint32_t maxMs, SerialHandle line) {
 
 int SerialLastError() { return gLastError; }
 int SerialNoDeviceError() { return ERROR_FILE_NOT_FOUND; }
+
+bool SerialLineUp(SerialHandle h) { return Find(h) != nullptr; }
