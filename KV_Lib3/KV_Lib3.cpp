@@ -57,13 +57,24 @@ void KvExchange(int port, const ShortStr& command, ShortStr& answer) {
     answer.Clear();
     return;
   }
-  ComPurge(port);
-
   char line[ShortStr::kMax + 8];
   const size_t len = BuildLine(command, line);
-  for (size_t i = 0; i < len; ++i) {
-    if (PollKey() == kEsc) break;
-    ComWriteByte(port, static_cast<uint8_t>(line[i]));
+  // The line is sent whole. A line that goes away before its CR has gone
+  // out cannot have moved the store: the command waits for the line and
+  // goes again from its start. Once the CR has gone, it is never sent again;
+  // a lost answer is an empty one.
+  // A line the operator has given up with Esc is not waited for again: the
+  // exchange goes on as over a silent line, with an empty answer.
+  for (bool again = true; again;) {
+    again = false;
+    ComPurge(port);
+    for (size_t i = 0; i < len; ++i) {
+      if (PollKey() == kEsc) break;
+      if (ComWriteByte(port, static_cast<uint8_t>(line[i])) == 0 && ComNoteFailure(port)) {
+        again = ComAwaitLine(port);
+        break;
+      }
+    }
   }
   Delay(1);
 

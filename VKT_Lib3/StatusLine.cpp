@@ -92,6 +92,51 @@ void PaintStatusLine() {
   SetTextAttr(attr);
 }
 
+namespace {
+
+TimeStamp LostPaintTimer[2];
+bool LostPainted = false;
+
+// The status row while the program waits for a line that went away: the
+// store cannot be asked, so instead of the system status and Ready it says
+// since when the line is lost; the clock goes on. Refreshed as often as the
+// normal row.
+void PaintLineLost(int /*port*/) {
+  if (LostPainted && StopwatchRead(LostPaintTimer[0], LostPaintTimer[1]) <= kStatusInterval) return;
+  StopwatchStart(LostPaintTimer[0], LostPaintTimer[1]);
+  LostPainted = true;
+  GetTime(ClockReading.Hour, ClockReading.Minute, ClockReading.Second, ClockHundredths);
+  const LineLosses losses = ComLineLosses();
+  ClockReadingRec went = ClockReading;
+  went.Hour = losses.wentAt.hour;
+  went.Minute = losses.wentAt.minute;
+  went.Second = losses.wentAt.second;
+
+  const TextWindow window = CurrentWindow();
+  const uint8_t attr = TextAttr();
+  SaveCursor();
+  FullWindow();
+  GotoXY(1, 1);
+  TextColor(kYellow);
+  TextBackground(kRed);
+  PutOnRow1(ShortStr("Vekton  # ") + NumStr(SerialNumber));
+  PutOnRow1(ShortStr("    ComPort ") + NumStr(ComPort, 2));
+  PutOnRow1("       ");
+  PutOnRow1(ShortStr("Line lost ") + FormatTime(went, -1));
+  if (WhereY() == 1) {
+    const int x = WhereX();
+    const int gap = ScreenWidth() - 8 - x;
+    if (gap >= 0) PutOnRow1(std::string(static_cast<size_t>(gap + 1), ' '));
+    PutOnRow1(FormatTime(ClockReading, -1));
+  }
+  SetWindow(window);
+  RestoreCursor();
+  SetTextAttr(attr);
+  FlushOutput();
+}
+
+}  // namespace
+
 bool DrawStatusLine() {
   if (PollKey() == kEsc) return false;
   if (static_cast<uint16_t>(StopwatchRead(StatusTimer[0], StatusTimer[1])) <= kStatusInterval) {
@@ -264,4 +309,7 @@ void StatusLineInit() {
   ClimateTemp = ClimateHumidity = ClimateCO2 = ClimateOpt = 0;
   for (auto& t : ClimateText) t.Clear();
   LastRotPos = 0;
+  LostPaintTimer[0] = LostPaintTimer[1] = TimeStamp{};
+  LostPainted = false;
+  SetLineWaitHook(PaintLineLost);
 }

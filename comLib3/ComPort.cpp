@@ -15,6 +15,37 @@ bool InTable(int port) { return port >= 1 && port <= kMaxComPorts; }
 
 SerialHandle Entry(int port) { return InTable(port) ? PortHandles[port] : kInvalidSerialHandle; }
 
+// The state of each port's line after a hang-up, and the losses counted.
+struct LineRecord {
+  bool down = false;
+  bool givenUp = false;  // Esc ended a wait for it: later waits return at once
+  TimeStamp since, lap;
+};
+LineRecord Lines[kMaxComPorts + 1];
+uint32_t LossCount = 0;
+int64_t LossHundredths = 0;  // of the losses that have ended
+TimeStamp LastWentAt;
+LineWaitHook WaitHook = nullptr;
+
+void MarkDown(int port) {
+  LineRecord& r = Lines[port];
+  if (r.down) return;
+  r.down = true;
+  r.givenUp = false;
+  StopwatchStart(r.since, r.lap);
+  LastWentAt = r.since;
+  ++LossCount;
+}
+
+void MarkUp(int port) {
+  LineRecord& r = Lines[port];
+  if (r.down) {
+    TimeStamp now;
+    LossHundredths += StopwatchRead(r.since, now);
+  }
+  r = LineRecord{};
+}
+
 // A failed open is reported on the screen and waits for the operator to see it.
 void ReportOpenFailure(int port, int code) {
   WriteText("Invalid Port Number: ");
@@ -83,8 +114,64 @@ int ComOpen(int port, uint16_t baud, char parity, uint8_t dataBits, uint16_t sto
     SerialClose(h);
     return code;
   }
+  MarkUp(port);  // a port opened afresh starts with its line up
   PortHandles[port] = h;
   return 0;
+}
+
+bool ComNoteFailure(int port) {
+  if (Entry(port) == kInvalidSerialHandle || SerialLastError() != kSerialErrLineLost) return false;
+  MarkDown(port);
+  return true;
+}
+
+bool ComLineUp(int port) {
+  const SerialHandle h = Entry(port);
+  if (h == kInvalidSerialHandle) return false;
+  if (SerialLineUp(h)) {
+    MarkUp(port);
+    return true;
+  }
+  MarkDown(port);
+  return false;
+}
+
+bool ComAwaitLine(int port) {
+  if (Entry(port) == kInvalidSerialHandle) return false;
+  if (ComLineUp(port)) return true;
+  if (Lines[port].givenUp) return false;
+  for (;;) {
+    if (PollKey() == kEsc) {
+      Lines[port].givenUp = true;
+      return false;
+    }
+    if (WaitHook) WaitHook(port);
+    ComWait(50, 0);
+    if (ComLineUp(port)) return true;
+  }
+}
+
+void SetLineWaitHook(LineWaitHook hook) { WaitHook = hook; }
+
+LineLosses ComLineLosses() {
+  LineLosses l;
+  l.count = LossCount;
+  l.downHundredths = LossHundredths;
+  l.wentAt = LastWentAt;
+  for (int port = 1; port <= kMaxComPorts; ++port) {
+    if (!Lines[port].down) continue;
+    TimeStamp now;
+    l.downHundredths += StopwatchRead(Lines[port].since, now);
+    l.down = true;
+  }
+  return l;
+}
+
+void ComLinesReset() {
+  for (auto& r : Lines) r = LineRecord{};
+  LossCount = 0;
+  LossHundredths = 0;
+  LastWentAt = TimeStamp{};
 }
 
 void ComPurge(int port) {
@@ -96,7 +183,7 @@ bool ComClearError(int port) {
   SerialHandle h = Entry(port);
   if (h < 0) return false;
   uint32_t waiting = 0;
-  SerialClearError(h, waiting);
+  if (!SerialClearError(h, waiting)) ComNoteFailure(port);
   return waiting > 0;
 }
 
@@ -106,7 +193,10 @@ int ComReadChar(int port, char& ch) {
   if (!ComClearError(port)) return 0;
   uint8_t b = 0;
   uint32_t got = 0;
-  if (!SerialRead(h, &b, 1, got)) return -1;
+  if (!SerialRead(h, &b, 1, got)) {
+    ComNoteFailure(port);
+    return -1;
+  }
   if (got > 0) ch = static_cast<char>(b);
   return static_cast<int>(got);
 }
@@ -115,7 +205,10 @@ int ComReadRaw(int port, uint8_t* buffer, int count) {
   SerialHandle h = Entry(port);
   if (h < 0 || count <= 0) return -1;
   uint32_t got = 0;
-  if (!SerialRead(h, buffer, static_cast<uint32_t>(count), got)) return -1;
+  if (!SerialRead(h, buffer, static_cast<uint32_t>(count), got)) {
+    ComNoteFailure(port);
+    return -1;
+  }
   return static_cast<int>(got);
 }
 
@@ -123,19 +216,25 @@ int ComWriteByte(int port, uint8_t byte) {
   SerialHandle h = Entry(port);
   if (h < 0) return 0;
   uint32_t written = 0;
-  SerialWrite(h, &byte, 1, written);
+  if (!SerialWrite(h, &byte, 1, written)) ComNoteFailure(port);
   return static_cast<int>(written);
 }
 
 int ComWrite(int port, const ShortStr& text) {
   if (EscAbort) return 0;
-  ComPurge(port);
   uint8_t line[ShortStr::kMax + 1];
   std::memcpy(line, text.data(), text.size());
   line[text.size()] = 13;
   uint32_t written = 0;
-  SerialHandle h = Entry(port);
-  if (h != kInvalidSerialHandle) SerialWrite(h, line, static_cast<uint32_t>(text.size() + 1), written);
+  for (;;) {
+    ComPurge(port);
+    SerialHandle h = Entry(port);
+    if (h == kInvalidSerialHandle) break;
+    if (SerialWrite(h, line, static_cast<uint32_t>(text.size() + 1), written)) break;
+    // A line that went away before the CR went out: the store cannot have
+    // taken the command, so it goes again, whole, once the line is back.
+    if (!ComNoteFailure(port) || !ComAwaitLine(port)) break;
+  }
   Delay(1);
   return static_cast<int>(written);
 }
@@ -199,6 +298,7 @@ WakeReason ComWait(uint32_t maxMs, int port) {
 
 void ComClose(int port) {
   if (!InTable(port)) return;
+  MarkUp(port);
   if (PortHandles[port] != kInvalidSerialHandle) SerialClose(PortHandles[port]);
   PortHandles[port] = kInvalidSerialHandle;
 }

@@ -91,6 +91,8 @@ void UniqueResultName(uint16_t number, ShortStr& dest, const ShortStr& extension
 
 void ComLib3Init() {
   for (auto& h : PortHandles) h = kInvalidSerialHandle;
+  ComLinesReset();
+  SetLineWaitHook(nullptr);
   RandSeed = 0;
   SavedCursorX = SavedCursorY = 1;
   ResetKeys();

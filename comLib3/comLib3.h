@@ -90,6 +90,39 @@ int32_t StopwatchRead(const TimeStamp& start, TimeStamp& now);
 // time: 0 once it has begun.
 uint32_t StopwatchSleepMs(const TimeStamp& start, int32_t limit);
 
+// --- a line that goes away and comes back ------------------------------------
+// A hang-up (the device gone, the connection closed by its far end) is not
+// silence: the port's line is down until the platform has reopened it. The
+// program only asks whether it is up again; it never opens the port itself.
+//
+// True when port's line is up. A line found down is recorded as lost (once
+// per hang-up); one found back closes the record.
+bool ComLineUp(int port);
+// Waits until port's line is up again; true when it is. False at once when
+// the port is not open, and on Esc (the Esc stays the caller's): the line is
+// then given up and later waits return false at once, until the line is back
+// or the port is opened again. While it waits it calls the line-wait hook
+// every few tens of milliseconds and sleeps between, so Esc is answered
+// within 100 ms.
+bool ComAwaitLine(int port);
+// The hang-up of a failed read or write on port, when that was its cause:
+// records the line as lost. True when it was a hang-up.
+bool ComNoteFailure(int port);
+// Called while a wait for the line goes on (the status line shows the loss).
+using LineWaitHook = void (*)(int port);
+void SetLineWaitHook(LineWaitHook hook);
+// Every hang-up since the program started: how many, and how long the line
+// was down in all (a loss still going on counts up to now), in hundredths.
+struct LineLosses {
+  uint32_t count = 0;
+  int64_t downHundredths = 0;
+  bool down = false;     // a line is down now
+  TimeStamp wentAt;      // the clock when the last loss began
+};
+LineLosses ComLineLosses();
+// No line lost, none down (part of ComLib3Init).
+void ComLinesReset();
+
 // --- random numbers -----------------------------------------------------------
 extern uint32_t RandSeed;
 uint32_t RandomBelow(uint32_t n);

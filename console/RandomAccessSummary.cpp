@@ -32,6 +32,9 @@ ShortStr FileTrouble;
 // The run's file was created: it gets its page when the run ends, even when
 // a write failed later (the page then shows how far the file got).
 bool ResultFileCreated = false;
+// The line's losses counted when the run's file was opened: the summary
+// tells those of the run.
+LineLosses LossesAtStart;
 
 void FinishRunOnExit();
 
@@ -79,6 +82,27 @@ void Histogram() {
 
 void OptionLine(const char* label, const char* value) { EchoLine(PadToWidth(label, value, kBlockWidth)); }
 
+// "83 s", "2 min 5 s", "1 h 0 min": how long, in a technician's words.
+ShortStr Duration(int64_t hundredths) {
+  const int64_t s = hundredths / 100;
+  if (s < 60) return NumStr(static_cast<int32_t>(s)) + " s";
+  if (s < 3600) return NumStr(static_cast<int32_t>(s / 60)) + " min " + NumStr(static_cast<int32_t>(s % 60)) + " s";
+  return NumStr(static_cast<int32_t>(s / 3600)) + " h " + NumStr(static_cast<int32_t>(s / 60 % 60)) + " min";
+}
+
+// One line on the screen, never in the result file, when the line went away
+// during the run: how often, and how long it was down in all.
+void LineLossLine() {
+  const LineLosses now = ComLineLosses();
+  const uint32_t count = now.count - LossesAtStart.count;
+  if (count == 0) return;
+  const int64_t down = now.downHundredths - LossesAtStart.downHundredths;
+  if (WhereX() != 1) NewLine();
+  WriteText(ShortStr("The line was lost ") + (count == 1 ? ShortStr("once") : NumStr(count) + " times") +
+            ", for " + Duration(down) + " in all.");
+  NewLine();
+}
+
 // The closed result file read back (it is only ever read from here on) and
 // its page written beside it, never over an existing file. One line on the
 // screen says where the page is or why there is none; the summary above it
@@ -113,6 +137,7 @@ void OpenResultFile() {
   ResultFileError = 0;
   FileTrouble.Clear();
   ResultFileCreated = false;
+  LossesAtStart = ComLineLosses();
   ShortStr base;
   UniqueResultName(static_cast<uint16_t>(SerialNumber), base, ".spf");
   ResultFileName = base.empty() ? ShortStr() : base + ".spf";
@@ -225,6 +250,7 @@ void WriteSummary() {
     WriteText(FileTrouble);
     NewLine();
   }
+  LineLossLine();
   WriteRunPage();
 }
 

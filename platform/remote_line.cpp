@@ -48,6 +48,7 @@ const char* SerialErrorText(int code) {
     case kSerialErrLineRefused: return "remote line settings not confirmed";
     case kSerialErrAbandoned: return "connecting abandoned with Esc";
     case kSerialErrBadAddress: return "not tcp:// or rfc2217:// followed by HOST:PORT";
+    case kSerialErrLineLost: return "the line went away (device gone, connection closed)";
     default: return nullptr;
   }
 }

@@ -43,6 +43,10 @@ constexpr int kSerialErrLineRefused = 20004;     // remote line settings not con
 constexpr int kSerialErrAbandoned = 20005;       // connecting given up with Esc
 constexpr int kSerialErrBadAddress = 20006;      // not tcp:// or rfc2217://HOST:PORT
 
+// The line went away under an open handle: the device is gone, or the
+// connection was closed or reset by its far end. Silence is not this.
+constexpr int kSerialErrLineLost = 20007;
+
 // The text of one of the codes above; nullptr for any other code.
 const char* SerialErrorText(int code);
 
@@ -83,6 +87,14 @@ bool SerialRead(SerialHandle h, uint8_t* buffer, uint32_t count, uint32_t& got);
 // them within the write time-out (1 s without one) or that went away fails.
 bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& written);
 void SerialClose(SerialHandle h);
+// A line that went away (kSerialErrLineLost) stays down: every call on its
+// handle fails with that code, and the handle stays valid, until this call
+// finds the port there again. When the line is down and its last reopening
+// is a second old (or there was none yet), it reopens the port by the same
+// path or address with the settings and time-outs last set; a network line
+// connects as SerialOpen does (3 s at most, Esc gives up). True when the
+// line is up; false when it is down or the handle is not open.
+bool SerialLineUp(SerialHandle h);
 // The system error code (or one of the codes above) of the last failed call.
 int SerialLastError();
 // The code a port number outside the table reports (no such device).

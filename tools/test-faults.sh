@@ -61,7 +61,7 @@ for row in "${ROWS[@]}"; do JOBS_LIST+=("$row pty"); done
 if (( NET_JOBS )) && ! command -v ser2net >/dev/null && [[ ! -x /usr/sbin/ser2net ]]; then
   bash tools/ensure-deps.sh net || { echo "FAIL: ser2net could not be installed" >&2; exit 1; }
 fi
-COLUMNS_SHOWN=(none silent@entry silent garbage split vanish exit)
+COLUMNS_SHOWN=(none silent@entry silent garbage split vanish back exit)
 
 if [[ ! -f $BUILD/CMakeCache.txt ]]; then
   cmake -S . -B "$BUILD" -G Ninja >/dev/null || exit 1
@@ -89,10 +89,10 @@ cpu_max() {
   awk -F'\t' '$5 != "-" && $5 + 0 > m { m = $5 + 0 } END { printf "%.1f %%", m }' "$OUT/$1.out"
 }
 FAILS=0
-MD="| Choice | Screen | Line | healthy | silent from entry | silent | garbage | split | vanish | CPU max | exit, terminal |
-|---|---|---|---|---|---|---|---|---|---|---|"
-FMT='%-4s %-27s %-7s %-13s %-13s %-13s %-13s %-13s %-13s %-7s %s\n'
-printf "$FMT" Row Screen Line healthy "silent@entry" silent garbage split vanish CPU exit
+MD="| Choice | Screen | Line | healthy | silent from entry | silent | garbage | split | vanish | line lost and back | CPU max | exit, terminal |
+|---|---|---|---|---|---|---|---|---|---|---|---|"
+FMT='%-4s %-27s %-7s %-13s %-13s %-13s %-13s %-13s %-13s %-13s %-7s %s\n'
+printf "$FMT" Row Screen Line healthy "silent@entry" silent garbage split vanish back CPU exit
 for row in "${ROWS[@]}"; do
   fx_row "$row"
   for transport in pty tcp rfc2217; do
@@ -106,8 +106,8 @@ for row in "${ROWS[@]}"; do
       cells+=("$c")
     done
     cpu=$(cpu_max "$job")
-    printf "$FMT" "$row" "$R_TITLE" "$transport" "${cells[@]:0:6}" "$cpu" "${cells[6]}"
-    MD+=$'\n'"| $row | $R_TITLE | $transport | ${cells[0]} | ${cells[1]} | ${cells[2]} | ${cells[3]} | ${cells[4]} | ${cells[5]} | $cpu | ${cells[6]} |"
+    printf "$FMT" "$row" "$R_TITLE" "$transport" "${cells[@]:0:7}" "$cpu" "${cells[7]}"
+    MD+=$'\n'"| $row | $R_TITLE | $transport | ${cells[0]} | ${cells[1]} | ${cells[2]} | ${cells[3]} | ${cells[4]} | ${cells[5]} | ${cells[6]} | $cpu | ${cells[7]} |"
   done
 done
 echo "Time to menu: from the Esc to the menu drawn again, with Q and the result screens' keys typed as soon as asked."

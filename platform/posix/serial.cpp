@@ -8,6 +8,7 @@
 // socket has a place for, live in the table here.
 #include <poll.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -37,6 +38,53 @@ SerialPort* Find(SerialHandle h) {
     return nullptr;
   }
   return &it->second;
+}
+
+// An open port whose line is up; a port whose line is down fails the call.
+SerialPort* FindUp(SerialHandle h) {
+  SerialPort* p = Find(h);
+  if (p && p->down) {
+    gLastError = kSerialErrLineLost;
+    return nullptr;
+  }
+  return p;
+}
+
+// The line went away under the port: it stays down until SerialLineUp.
+bool LineLost(SerialPort& p) {
+  p.down = true;
+  return SerialFail(kSerialErrLineLost);
+}
+
+// Reopens a port whose line went away from where it was opened, with the
+// settings last set, and puts the new descriptor under the old number so
+// the handle stays what the program holds. 0 or the failure's code.
+int Reopen(SerialPort& p) {
+  RemoteAddress address;
+  int code = ParseRemoteAddress(p.setting, address);
+  if (code != 0) return code;
+  SerialPort q;
+  q.number = p.number;
+  code = address.kind == RemoteKind::kDevice ? TtyOpen(p.setting, q) : NetOpen(address, q);
+  if (code != 0) return code;
+  if (p.settingsSet && !q.ops->setSettings(q, p.lastSet)) {
+    code = SerialLastError();
+    q.ops->close(q);
+    return code != 0 ? code : EIO;
+  }
+  if (dup2(q.fd, p.fd) < 0) {
+    code = errno;
+    q.ops->close(q);
+    return code;
+  }
+  close(q.fd);
+  q.fd = p.fd;
+  q.setting = std::move(p.setting);
+  q.timeouts = p.timeouts;
+  q.settingsSet = p.settingsSet;
+  q.lastSet = p.lastSet;
+  p = std::move(q);
+  return 0;
 }
 
 // Sleeps until deadline in short steps, yielding between them.
@@ -86,6 +134,7 @@ int SerialOpen(int port, SerialHandle& handle) {
   if (code != 0) return gLastError = code;
   SerialPort p;
   p.number = port;
+  p.setting = setting;
   if (address.kind == RemoteKind::kDevice) {
     code = TtyOpen(setting, p);
   } else {
@@ -101,13 +150,16 @@ int SerialOpen(int port, SerialHandle& handle) {
 }
 
 bool SerialGetSettings(SerialHandle h, SerialSettings& s) {
-  SerialPort* p = Find(h);
+  SerialPort* p = FindUp(h);
   return p && p->ops->getSettings(*p, s);
 }
 
 bool SerialSetSettings(SerialHandle h, const SerialSettings& s) {
-  SerialPort* p = Find(h);
-  return p && p->ops->setSettings(*p, s);
+  SerialPort* p = FindUp(h);
+  if (!p || !p->ops->setSettings(*p, s)) return false;
+  p->settingsSet = true;
+  p->lastSet = s;
+  return true;
 }
 
 bool SerialGetTimeouts(SerialHandle h, SerialTimeouts& t) {
@@ -125,13 +177,13 @@ bool SerialSetTimeouts(SerialHandle h, const SerialTimeouts& t) {
 }
 
 bool SerialPurge(SerialHandle h) {
-  SerialPort* p = Find(h);
+  SerialPort* p = FindUp(h);
   return p && p->ops->purge(*p);
 }
 
 bool SerialClearError(SerialHandle h, uint32_t& bytesWaiting) {
   bytesWaiting = 0;
-  SerialPort* p = Find(h);
+  SerialPort* p = FindUp(h);
   return p && p->ops->waiting(*p, bytesWaiting);
 }
 
@@ -145,6 +197,11 @@ bool SerialRead(SerialHandle h, uint8_t* buffer, uint32_t count, uint32_t& got) 
   const uint64_t totalMs = static_cast<uint64_t>(p->timeouts.readTotalConstant) +
                            static_cast<uint64_t>(p->timeouts.readTotalMultiplier) * count;
   const uint64_t deadline = posix::MonotonicUs() + totalMs * 1000;
+  if (p->down) {
+    // Waiting out the time-out keeps callers that poll in a loop from spinning.
+    WaitUntil(deadline);
+    return SerialFail(kSerialErrLineLost);
+  }
   bool lookedReadable = false;
   bool hungUp = false;
   int err = 0;
@@ -181,7 +238,9 @@ bool SerialRead(SerialHandle h, uint8_t* buffer, uint32_t count, uint32_t& got) 
     lookedReadable = (ev & POLLIN) != 0;
   }
   if (err == 0) return true;
-  gLastError = err;
+  // Any failure of a read is the line gone: the device, or the connection.
+  p->down = true;
+  gLastError = kSerialErrLineLost;
   if (got > 0) return true;  // deliver what came; the next read reports it
   // A port whose far end vanished fails at once on every call; waiting out
   // the time-out keeps callers that poll in a loop from spinning.
@@ -191,7 +250,7 @@ bool SerialRead(SerialHandle h, uint8_t* buffer, uint32_t count, uint32_t& got) 
 
 bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& written) {
   written = 0;
-  SerialPort* p = Find(h);
+  SerialPort* p = FindUp(h);
   if (!p) return false;
   uint64_t limitMs = static_cast<uint64_t>(p->timeouts.writeTotalConstant) +
                      static_cast<uint64_t>(p->timeouts.writeTotalMultiplier) * count;
@@ -216,11 +275,13 @@ bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& 
       posix::Yield();
       continue;
     }
-    if (pending != EAGAIN) return SerialFail(pending);
+    // A write the line refuses (a device gone, a connection closed or
+    // reset) is the line gone; one it only does not take in time is not.
+    if (pending != EAGAIN) return LineLost(*p);
     // The output queue is full: wait for room, but not for ever.
     if (posix::MonotonicUs() >= deadline) return SerialFail(ETIMEDOUT);
     const short ev = SerialWaitFd(p->fd, POLLOUT, deadline);
-    if ((ev & (POLLERR | POLLNVAL)) && !(ev & POLLOUT)) return SerialFail(EIO);
+    if ((ev & (POLLERR | POLLNVAL | POLLHUP)) && !(ev & POLLOUT)) return LineLost(*p);
   }
 }
 
@@ -245,7 +306,7 @@ WakeReason PlatformWait(uint32_t maxMs, SerialHandle line) {
   for (;;) {
     if (KeyPressed()) return WakeReason::kKey;
     auto it = line == kInvalidSerialHandle ? gPorts.end() : gPorts.find(line);
-    SerialPort* p = it == gPorts.end() || it->second.lostError != 0 ? nullptr : &it->second;
+    SerialPort* p = it == gPorts.end() || it->second.lostError != 0 || it->second.down ? nullptr : &it->second;
     uint32_t waiting = 0;
     if (p && p->ops->waiting(*p, waiting) && waiting > 0) return WakeReason::kLine;
     const uint64_t now = posix::MonotonicUs();
@@ -269,3 +330,20 @@ WakeReason PlatformWait(uint32_t maxMs, SerialHandle line) {
 
 int SerialLastError() { return gLastError; }
 int SerialNoDeviceError() { return ENOENT; }
+
+bool SerialLineUp(SerialHandle h) {
+  SerialPort* p = Find(h);
+  if (!p) return false;
+  if (!p->down) return true;
+  const uint64_t now = posix::MonotonicUs();
+  if (p->reopenTried && now - p->lastReopenUs < 1'000'000) return SerialFail(kSerialErrLineLost);
+  p->reopenTried = true;
+  p->lastReopenUs = now;
+  const int code = Reopen(*p);
+  if (code != 0) {
+    // Tried again a second after this try began, not after it ended (a
+    // connection may take its 3 s).
+    return SerialFail(code);
+  }
+  return true;
+}

@@ -26,6 +26,15 @@ struct SerialPort {
   SerialSettings settings{9600, 'N', 8, 1, false};
   int lostError = 0;
   std::unique_ptr<Rfc2217Link> link;  // RFC 2217 only
+  // What the port was opened from, and the line settings last set: a line
+  // that went away is opened again from them, under the same descriptor
+  // number. While it is down every call fails with kSerialErrLineLost.
+  std::string setting;
+  bool settingsSet = false;
+  SerialSettings lastSet{};
+  bool down = false;
+  bool reopenTried = false;
+  uint64_t lastReopenUs = 0;
 };
 
 // The steps a transport offers. Failures of the bool steps go through

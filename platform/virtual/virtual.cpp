@@ -84,11 +84,26 @@ class PortSink : public Sink {
   PortState& p_;
 };
 
+// The scripted hang-ups and returns that are due by now.
+void ApplyScript(PortState& p) {
+  if (p.vanishAtUs != 0 && S().nowUs >= p.vanishAtUs) {
+    p.vanished = true;
+    p.vanishAtUs = 0;
+    if (p.open) p.lineDown = true;  // even when it is back by now: a new device
+  }
+  if (p.backAtUs != 0 && S().nowUs >= p.backAtUs) {
+    p.vanished = false;
+    p.backAtUs = 0;
+  }
+  if (p.open && p.vanished) p.lineDown = true;
+}
+
 PortState* ByHandle(SerialHandle h) {
   auto it = S().ports.find(static_cast<int>(h));
   if (it == S().ports.end() || !it->second.open) return nullptr;
-  if (it->second.vanished) {
-    S().lastError = EIO;
+  ApplyScript(it->second);
+  if (it->second.lineDown) {
+    S().lastError = kSerialErrLineLost;
     return nullptr;
   }
   return &it->second;
@@ -362,7 +377,10 @@ WakeReason PlatformWait(uint32_t maxMs, SerialHandle line) {
   vt::PortState* port = nullptr;
   if (line != kInvalidSerialHandle) {
     auto it = S().ports.find(static_cast<int>(line));
-    if (it != S().ports.end() && it->second.open && !it->second.vanished) port = &it->second;
+    if (it != S().ports.end() && it->second.open) {
+      vt::ApplyScript(it->second);
+      if (!it->second.lineDown) port = &it->second;
+    }
   }
   auto keyBy = [](uint64_t t) { return !S().keys.empty() && S().keys.front().atUs <= t; };
   auto lineBy = [port](uint64_t t) {
@@ -534,16 +552,48 @@ bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& 
   if (!p) return false;
   vt::PortSink sink(*p);
   for (uint32_t i = 0; i < count; ++i) {
+    if (p->vanishAfterBytes != 0 && p->written.size() >= p->vanishAfterBytes) {
+      // The line goes in the middle of the write: what went, went.
+      p->vanishAfterBytes = 0;
+      p->vanished = true;
+      p->lineDown = true;
+      S().lastError = kSerialErrLineLost;
+      return false;
+    }
     p->written.push_back({S().nowUs, data[i]});
+    ++written;
     if (p->peer) p->peer->OnByte(data[i], S().nowUs, sink);
   }
-  written = count;
   return true;
 }
 
 void SerialClose(SerialHandle h) {
   auto it = S().ports.find(static_cast<int>(h));
-  if (it != S().ports.end()) it->second.open = false;
+  if (it == S().ports.end()) return;
+  it->second.open = false;
+  it->second.lineDown = false;
+  it->second.reopenTried = false;
+}
+
+bool SerialLineUp(SerialHandle h) {
+  vt::NoteIdle();
+  auto it = S().ports.find(static_cast<int>(h));
+  if (it == S().ports.end() || !it->second.open) return false;
+  vt::PortState& p = it->second;
+  vt::ApplyScript(p);
+  if (!p.lineDown) return true;
+  if (p.reopenTried && S().nowUs - p.lastReopenUs < 1'000'000) return false;
+  p.reopenTried = true;
+  p.lastReopenUs = S().nowUs;
+  if (p.vanished || !p.exists) return false;
+  // A fresh line: nothing of the old one arrives on it.
+  p.lineDown = false;
+  p.reopenTried = false;
+  p.rx.clear();
+  if (p.peer) p.peer->OnLineBack();
+  ++p.reopens;
+  ++p.opens;
+  return true;
 }
 
 int SerialLastError() { return S().lastError; }

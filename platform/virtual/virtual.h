@@ -83,6 +83,9 @@ class SerialPeer {
   virtual void OnByte(uint8_t byte, uint64_t tUs, Sink& out) = 0;
   // The program is about to look at its input at time tUs.
   virtual void AdvanceTo(uint64_t /*tUs*/, Sink& /*out*/) {}
+  // The program's port was reopened after its line went away: a new
+  // connection, on which nothing of the old one is pending.
+  virtual void OnLineBack() {}
 };
 
 struct WrittenByte {
@@ -97,13 +100,28 @@ struct PortState {
   bool failGetSettings = false;
   bool failSetSettings = false;
   bool failTimeouts = false;
-  bool vanished = false;  // the device went away: every call fails
+  // The device went away: an open handle's calls fail with
+  // kSerialErrLineLost and SerialOpen finds nothing. Set back to false, the
+  // device is there again; an open handle is back once SerialLineUp has
+  // reopened it (at most once a virtual second).
+  bool vanished = false;
+  // Scripted hang-ups: the device goes away once this many bytes have been
+  // written (0: never), or at this time (0: never); it comes back at backAtUs
+  // (0: only when the test clears vanished).
+  size_t vanishAfterBytes = 0;
+  uint64_t vanishAtUs = 0;
+  uint64_t backAtUs = 0;
   SerialSettings settings{9600, 'N', 8, 1, true};
   SerialTimeouts timeouts{};
   std::deque<std::pair<uint64_t, uint8_t>> rx;  // arrival time, byte
   std::vector<WrittenByte> written;
   unsigned purges = 0;
   unsigned opens = 0;
+  // An open handle whose line went away, and the reopenings tried.
+  bool lineDown = false;
+  bool reopenTried = false;
+  uint64_t lastReopenUs = 0;
+  unsigned reopens = 0;
 };
 
 // Makes port n exist, with peer as its far end (may be null: a silent line).
@@ -138,6 +156,7 @@ class ScriptedPeer : public SerialPeer {
   const std::vector<std::string>& Lines() const { return lines_; }
 
   void OnByte(uint8_t byte, uint64_t tUs, Sink& out) override;
+  void OnLineBack() override { current_.clear(); }
 
  private:
   std::map<std::string, Rule> rules_;

@@ -2,9 +2,11 @@
 // synchronous, one handle per open port; the driver keeps the line settings
 // and the read time-outs, and a ReadFile returns when its bytes have come or
 // the total time-out passed. When VEKTON_COM<n> names tcp://HOST:PORT or
-// rfc2217://HOST:PORT, port n is instead a connection (serial_net.cpp),
-// whose handle is its socket. The table below knows which kind each handle
-// is; every call on a comm handle goes to the driver as it always did.
+// rfc2217://HOST:PORT, port n is instead a connection (serial_net.cpp).
+// The program's handle is a number of this table, which knows the port's
+// kind and its system handle; every call on a comm port goes to the driver
+// as it always did. A line that went away is opened again under the same
+// number (SerialLineUp), so the program keeps its handle.
 #include <windows.h>
 
 #include <cstdlib>
@@ -19,25 +21,53 @@
 namespace {
 
 struct Port {
+  HANDLE os = INVALID_HANDLE_VALUE;  // a comm port's system handle
   // A comm handle: the settings as the driver last reported them, so that
   // applying settings changes only what the program asks for and keeps
   // every other field of the driver.
   DCB dcb{};
-  // A network line (then dcb is unused); owned here, freed by NetClose.
+  // A network line (then os and dcb are unused); owned here, freed by NetClose.
   win32::NetLine* net = nullptr;
   int number = 0;
+  // What a reopened line gets again: the settings and time-outs last set.
+  bool settingsSet = false;
+  SerialSettings lastSet{};
+  bool timeoutsSet = false;
+  SerialTimeouts lastTimeouts{};
+  // The line went away: every call fails with kSerialErrLineLost until
+  // SerialLineUp has opened the port again.
+  bool down = false;
+  bool reopenTried = false;
+  uint64_t lastReopenUs = 0;
 };
 
 std::map<SerialHandle, Port> gPorts;
+SerialHandle gNextHandle = 1;
 int gLastError = 0;
 
-HANDLE H(SerialHandle h) { return reinterpret_cast<HANDLE>(h); }
+HANDLE H(const Port& p) { return p.os; }
 
 Port* Find(SerialHandle h) {
   auto it = gPorts.find(h);
   if (it != gPorts.end()) return &it->second;
   gLastError = ERROR_INVALID_HANDLE;
   return nullptr;
+}
+
+// An open port whose line is up; a port whose line is down fails the call.
+Port* FindUp(SerialHandle h) {
+  Port* p = Find(h);
+  if (p && p->down) {
+    gLastError = kSerialErrLineLost;
+    return nullptr;
+  }
+  return p;
+}
+
+bool LineLost(Port& p) {
+  p.down = true;
+  gLastError = kSerialErrLineLost;
+  return false;
 }
 
 // What VEKTON_COM<n> says about port n: a network line, or the device.
@@ -112,7 +142,9 @@ int SerialOpen(int port, SerialHandle& handle) {
     for (const auto& entry : gPorts)
       if (entry.second.net && entry.second.number == port) return gLastError = ERROR_ACCESS_DENIED;
     win32::NetLine* line = nullptr;
-    if (const int err = win32::NetOpen(address, line, handle); err != 0) return gLastError = err;
+    SerialHandle socketHandle = kInvalidSerialHandle;
+    if (const int err = win32::NetOpen(address, line, socketHandle); err != 0) return gLastError = err;
+    handle = gNextHandle++;
     Port& p = gPorts[handle];
     p.net = line;
     p.number = port;
@@ -126,8 +158,9 @@ int SerialOpen(int port, SerialHandle& handle) {
     if (gLastError == 0) gLastError = SerialNoDeviceError();
     return gLastError;
   }
-  handle = reinterpret_cast<SerialHandle>(h);
+  handle = gNextHandle++;
   Port& p = gPorts[handle];
+  p.os = h;
   p.dcb = DCB{};
   p.dcb.DCBlength = sizeof p.dcb;
   p.number = port;
@@ -135,12 +168,12 @@ int SerialOpen(int port, SerialHandle& handle) {
 }
 
 bool SerialGetSettings(SerialHandle h, SerialSettings& s) {
-  Port* p = Find(h);
+  Port* p = FindUp(h);
   if (!p) return false;
   if (p->net) return win32::NetGetSettings(*p->net, s);
   DCB d{};
   d.DCBlength = sizeof d;
-  if (!GetCommState(H(h), &d)) return Fail();
+  if (!GetCommState(H(*p), &d)) return Fail();
   p->dcb = d;
   s.baud = d.BaudRate;
   s.parity = ParityLetter(d.Parity);
@@ -150,15 +183,25 @@ bool SerialGetSettings(SerialHandle h, SerialSettings& s) {
   return true;
 }
 
+// Remembered for a reopening once they are in force.
+bool SetSettings(Port& port, const SerialSettings& s);
+
 bool SerialSetSettings(SerialHandle h, const SerialSettings& s) {
-  Port* p = Find(h);
-  if (!p) return false;
+  Port* p = FindUp(h);
+  if (!p || !SetSettings(*p, s)) return false;
+  p->settingsSet = true;
+  p->lastSet = s;
+  return true;
+}
+
+bool SetSettings(Port& port, const SerialSettings& s) {
+  Port* p = &port;
   if (p->net) return win32::NetSetSettings(*p->net, s);
   DCB d = p->dcb;
   if (d.BaudRate == 0) {
     // Never read: start from what the driver has now.
     d.DCBlength = sizeof d;
-    if (!GetCommState(H(h), &d)) return Fail();
+    if (!GetCommState(H(*p), &d)) return Fail();
   }
   d.BaudRate = s.baud;
   d.ByteSize = s.dataBits;
@@ -168,17 +211,17 @@ bool SerialSetSettings(SerialHandle h, const SerialSettings& s) {
     d.fBinary = TRUE;
   else
     ClearFlags(d);
-  if (!SetCommState(H(h), &d)) return Fail();
+  if (!SetCommState(H(*p), &d)) return Fail();
   p->dcb = d;
   return true;
 }
 
 bool SerialGetTimeouts(SerialHandle h, SerialTimeouts& t) {
-  Port* p = Find(h);
+  Port* p = FindUp(h);
   if (!p) return false;
   if (p->net) return win32::NetGetTimeouts(*p->net, t);
   COMMTIMEOUTS c{};
-  if (!GetCommTimeouts(H(h), &c)) return Fail();
+  if (!GetCommTimeouts(H(*p), &c)) return Fail();
   t.readInterval = c.ReadIntervalTimeout;
   t.readTotalMultiplier = c.ReadTotalTimeoutMultiplier;
   t.readTotalConstant = c.ReadTotalTimeoutConstant;
@@ -187,9 +230,18 @@ bool SerialGetTimeouts(SerialHandle h, SerialTimeouts& t) {
   return true;
 }
 
+bool SetTimeouts(Port& port, const SerialTimeouts& t);
+
 bool SerialSetTimeouts(SerialHandle h, const SerialTimeouts& t) {
-  Port* p = Find(h);
-  if (!p) return false;
+  Port* p = FindUp(h);
+  if (!p || !SetTimeouts(*p, t)) return false;
+  p->timeoutsSet = true;
+  p->lastTimeouts = t;
+  return true;
+}
+
+bool SetTimeouts(Port& port, const SerialTimeouts& t) {
+  Port* p = &port;
   if (p->net) return win32::NetSetTimeouts(*p->net, t);
   COMMTIMEOUTS c{};
   c.ReadIntervalTimeout = t.readInterval;
@@ -197,26 +249,32 @@ bool SerialSetTimeouts(SerialHandle h, const SerialTimeouts& t) {
   c.ReadTotalTimeoutConstant = t.readTotalConstant;
   c.WriteTotalTimeoutMultiplier = t.writeTotalMultiplier;
   c.WriteTotalTimeoutConstant = t.writeTotalConstant;
-  if (!SetCommTimeouts(H(h), &c)) return Fail();
+  if (!SetCommTimeouts(H(*p), &c)) return Fail();
   return true;
 }
 
 bool SerialPurge(SerialHandle h) {
-  Port* p = Find(h);
+  Port* p = FindUp(h);
   if (!p) return false;
   if (p->net) return win32::NetPurge(*p->net);
-  if (!PurgeComm(H(h), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) return Fail();
+  if (!PurgeComm(H(*p), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) return Fail();
   return true;
 }
 
 bool SerialClearError(SerialHandle h, uint32_t& bytesWaiting) {
   bytesWaiting = 0;
-  Port* p = Find(h);
+  Port* p = FindUp(h);
   if (!p) return false;
-  if (p->net) return win32::NetClearError(*p->net, bytesWaiting);
+  if (p->net) {
+    if (win32::NetClearError(*p->net, bytesWaiting)) return true;
+    return win32::NetLost(*p->net) ? LineLost(*p) : false;
+  }
   DWORD errors = 0;
   COMSTAT stat{};
-  if (!ClearCommError(H(h), &errors, &stat)) return Fail();
+  if (!ClearCommError(H(*p), &errors, &stat)) {
+    Fail();
+    return LineLost(*p);  // a comm port refuses this only when its device is gone
+  }
   bytesWaiting = stat.cbInQue;
   return true;
 }
@@ -225,44 +283,55 @@ bool SerialRead(SerialHandle h, uint8_t* buffer, uint32_t count, uint32_t& got) 
   got = 0;
   Port* p = Find(h);
   if (!p) return false;
-  if (p->net) return win32::NetRead(*p->net, buffer, count, got);
   win32::YieldPoint();
   const uint64_t start = win32::MonotonicUs();
+  if (p->net && !p->down) {
+    // The connection waits out its own time-out before it fails.
+    if (win32::NetRead(*p->net, buffer, count, got)) return true;
+    return win32::NetLost(*p->net) ? LineLost(*p) : false;
+  }
   DWORD n = 0;
-  if (ReadFile(H(h), buffer, count, &n, nullptr)) {
+  if (!p->down && ReadFile(H(*p), buffer, count, &n, nullptr)) {
     got = n;
     return true;
   }
-  Fail();
+  // A read the driver refuses: the device went away (a USB adapter pulled).
+  p->down = true;
   got = n;
   if (got > 0) return true;  // deliver what came; the next read reports it
   // A port whose device vanished fails at once on every call; waiting out
   // the time-out keeps callers that poll in a loop from spinning.
-  COMMTIMEOUTS c{};
   uint64_t totalMs = 50;
-  if (GetCommTimeouts(H(h), &c))
-    totalMs = static_cast<uint64_t>(c.ReadTotalTimeoutConstant) +
-              static_cast<uint64_t>(c.ReadTotalTimeoutMultiplier) * count;
+  if (p->timeoutsSet)
+    totalMs = static_cast<uint64_t>(p->lastTimeouts.readTotalConstant) +
+              static_cast<uint64_t>(p->lastTimeouts.readTotalMultiplier) * count;
   const uint64_t deadline = start + totalMs * 1000;
   for (uint64_t now = win32::MonotonicUs(); now < deadline; now = win32::MonotonicUs()) {
     uint64_t left = (deadline - now + 999) / 1000;
     win32::SleepMs(static_cast<uint32_t>(left > 20 ? 20 : left));
     win32::YieldPoint();
   }
-  gLastError = gLastError ? gLastError : ERROR_GEN_FAILURE;
+  gLastError = kSerialErrLineLost;
   return false;
 }
 
 bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& written) {
   written = 0;
-  Port* p = Find(h);
+  Port* p = FindUp(h);
   if (!p) return false;
-  if (p->net) return win32::NetWrite(*p->net, data, count, written);
+  if (p->net) {
+    if (win32::NetWrite(*p->net, data, count, written)) return true;
+    return win32::NetLost(*p->net) ? LineLost(*p) : false;
+  }
   win32::YieldPoint();
   DWORD n = 0;
-  const BOOL ok = WriteFile(H(h), data, count, &n, nullptr);
+  const BOOL ok = WriteFile(H(*p), data, count, &n, nullptr);
   written = n;
-  if (!ok) return Fail();
+  // A write time-out is a success with fewer bytes; a failure is the device gone.
+  if (!ok) {
+    Fail();
+    return LineLost(*p);
+  }
   return true;
 }
 
@@ -272,7 +341,7 @@ void SerialClose(SerialHandle h) {
   if (it->second.net)
     win32::NetClose(it->second.net);
   else
-    CloseHandle(H(h));
+    CloseHandle(H(it->second));
   gPorts.erase(it);
 }
 
@@ -287,7 +356,7 @@ WakeReason PlatformWait(uint32_t maxMs, SerialHandle line) {
   for (;;) {
     if (KeyPressed()) return WakeReason::kKey;
     auto it = line == kInvalidSerialHandle ? gPorts.end() : gPorts.find(line);
-    Port* p = it == gPorts.end() ? nullptr : &it->second;
+    Port* p = it == gPorts.end() || it->second.down ? nullptr : &it->second;
     uint32_t waiting = 0;
     if (p) {
       if (p->net) {
@@ -295,7 +364,7 @@ WakeReason PlatformWait(uint32_t maxMs, SerialHandle line) {
       } else {
         DWORD errors = 0;
         COMSTAT stat{};
-        if (ClearCommError(H(line), &errors, &stat) && stat.cbInQue > 0) return WakeReason::kLine;
+        if (ClearCommError(H(*p), &errors, &stat) && stat.cbInQue > 0) return WakeReason::kLine;
       }
     }
     const uint64_t now = win32::MonotonicUs();
@@ -321,3 +390,63 @@ WakeReason PlatformWait(uint32_t maxMs, SerialHandle line) {
 
 int SerialLastError() { return gLastError; }
 int SerialNoDeviceError() { return ERROR_FILE_NOT_FOUND; }
+
+namespace {
+
+// Opens the port of p again, as SerialOpen did, and gives the new line the
+// settings and time-outs last set. 0 or the failure's code; p is untouched
+// on failure.
+int Reopen(Port& p) {
+  RemoteAddress address;
+  if (const int err = PortAddress(p.number, address); err != 0) return err;
+  Port q;
+  q.number = p.number;
+  if (address.kind != RemoteKind::kDevice) {
+    SerialHandle socketHandle = kInvalidSerialHandle;
+    if (const int err = win32::NetOpen(address, q.net, socketHandle); err != 0) return err;
+  } else {
+    const std::string name = win32::SerialDeviceName(p.number);
+    q.os = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (q.os == INVALID_HANDLE_VALUE) {
+      const int err = static_cast<int>(GetLastError());
+      return err != 0 ? err : SerialNoDeviceError();
+    }
+    q.dcb = p.dcb;  // the driver's other fields as they were
+  }
+  bool ok = true;
+  if (p.settingsSet) ok = SetSettings(q, p.lastSet);
+  if (ok && p.timeoutsSet) ok = SetTimeouts(q, p.lastTimeouts);
+  if (!ok) {
+    const int err = gLastError != 0 ? gLastError : ERROR_GEN_FAILURE;
+    if (q.net)
+      win32::NetClose(q.net);
+    else
+      CloseHandle(q.os);
+    return err;
+  }
+  if (p.net)
+    win32::NetClose(p.net);
+  else
+    CloseHandle(p.os);
+  q.settingsSet = p.settingsSet;
+  q.lastSet = p.lastSet;
+  q.timeoutsSet = p.timeoutsSet;
+  q.lastTimeouts = p.lastTimeouts;
+  p = q;
+  return 0;
+}
+
+}  // namespace
+
+bool SerialLineUp(SerialHandle h) {
+  Port* p = Find(h);
+  if (!p) return false;
+  if (!p->down) return true;
+  const uint64_t now = win32::MonotonicUs();
+  if (p->reopenTried && now - p->lastReopenUs < 1'000'000) return win32::SerialFail(kSerialErrLineLost);
+  p->reopenTried = true;
+  p->lastReopenUs = now;
+  if (const int err = Reopen(*p); err != 0) return win32::SerialFail(err);
+  return true;
+}

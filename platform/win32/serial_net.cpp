@@ -564,6 +564,8 @@ void* NetWaitEvent(NetLine& l) {
   return l.readable;
 }
 
+bool NetLost(const NetLine& l) { return l.lostError != 0; }
+
 void NetClose(NetLine* l) {
   if (!l) return;
   if (l->readable != WSA_INVALID_EVENT) WSACloseEvent(l->readable);

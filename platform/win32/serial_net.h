@@ -28,6 +28,8 @@ bool NetWrite(NetLine& l, const uint8_t* data, uint32_t count, uint32_t& written
 // An event signalled when bytes (or the connection's end) reach the socket,
 // made on first use; reset before each sleep. Null if none could be made.
 void* NetWaitEvent(NetLine& l);
+// The connection has ended (closed or reset by the far end, or failed).
+bool NetLost(const NetLine& l);
 // Closes the connection and frees the line.
 void NetClose(NetLine* l);
 

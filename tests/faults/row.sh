@@ -17,6 +17,12 @@
 # the simulator's pseudo-terminal, its raw TCP port, or ser2net with RFC 2217
 # in front of the pseudo-terminal.
 #
+# "back": the port vanishes as in "vanish" and comes back a moment later
+# (the simulator's new pseudo-terminal at the same link, its TCP port
+# listening again, ser2net started again); the screen must say "Line lost"
+# on row 1 meanwhile and go on by itself once the line is back, its waiting
+# command sent (the simulator receives again) before the Esc.
+#
 # Prints one line per case: ROW <tab> FAULT <tab> PASS|FAIL <tab> ms <tab>
 # cpu% <tab> note; the last line, fault "exit", is the terminal check.
 # Exit status 1 when any case failed.
@@ -30,7 +36,7 @@ BUILD=${1:?usage: $0 <build dir> <row> [faults...]}
 ROW=${2:?usage: $0 <build dir> <row> [faults...]}
 shift 2
 FAULTS=("$@")
-(( ${#FAULTS[@]} )) || FAULTS=(none silent@entry silent garbage split vanish)
+(( ${#FAULTS[@]} )) || FAULTS=(none silent@entry silent garbage split vanish back)
 MENU_LIMIT_MS=${FX_MENU_LIMIT_MS:-2000}
 CPU_LIMIT=${FX_CPU_LIMIT:-20}
 CPU_SECONDS=${FX_CPU_SECONDS:-1.2}
@@ -154,6 +160,10 @@ leave() {
   return 1
 }
 
+row1_lost() { fx_screen | head -n 1 | grep -q 'Line lost'; }
+rx_count() { grep -c ' RX ' "$FX_TRACE" 2>/dev/null; }
+rx_beyond() { (( $(rx_count) > $1 )); }
+
 FX_SPEED=$R_SPEED fx_start_sim --plates "$R_PLATES" || { fx_dump >&2; exit 1; }
 fx_start_console || { fx_dump >&2; exit 1; }
 PTYS=1
@@ -174,9 +184,27 @@ for fault in "${FAULTS[@]}"; do
       fx_dump >&2
       break
     fi
-    fx_fault "$name"
+    fx_fault "${name/back/vanish}"
   fi
   [[ -n $R_POKE ]] && fx_type "$R_POKE"
+  if [[ $name == back ]]; then
+    if ! fx_wait_until 8 row1_lost; then
+      report "$fault" FAIL - - "no 'Line lost' on row 1: $(fx_screen | head -n 1 | tr -s ' ')"
+      fx_dump >&2
+      break
+    fi
+    sleep 1
+    fx_fault none
+    [[ $FX_TRANSPORT == rfc2217 ]] || PTYS=$((PTYS + 1))
+    fx_wait_until 5 fx_port_back "$PTYS" || { report "$fault" FAIL - - "the port did not come back"; break; }
+    rx=$(rx_count)
+    if ! fx_wait_until 10 rx_beyond "$rx"; then
+      report "$fault" FAIL - - "nothing sent once the line was back: $(fx_screen | head -n 1 | tr -s ' ')"
+      fx_dump >&2
+      break
+    fi
+    note="went on; "
+  fi
   sleep 0.3
   cpu=$(fx_cpu_percent "$CPU_SECONDS")
   if ! fx_alive; then

@@ -115,7 +115,7 @@ TEST(NetSerial, LostConnectionActsAsAVanishedLineAndTheNextOpenConnects) {
   EXPECT_LE(calls, 18);
   EXPECT_GE(calls, 5);
   EXPECT_EQ(failures, calls);
-  EXPECT_EQ(SerialLastError(), ECONNRESET);
+  EXPECT_EQ(SerialLastError(), kSerialErrLineLost);
   EXPECT_FALSE(Write(h, "CR\r"));
   uint32_t waiting = 9;
   SerialClearError(h, waiting);

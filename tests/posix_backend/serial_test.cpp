@@ -311,7 +311,7 @@ TEST(PosixSerial, VanishedPeerDoesNotSpin) {
   EXPECT_LE(calls, 18);
   EXPECT_GE(calls, 5);
   EXPECT_EQ(failures, calls);
-  EXPECT_EQ(SerialLastError(), EIO);
+  EXPECT_EQ(SerialLastError(), kSerialErrLineLost);
   uint32_t written = 0;
   EXPECT_FALSE(SerialWrite(h, reinterpret_cast<const uint8_t*>("CR\r"), 3, written));
   SerialClose(h);

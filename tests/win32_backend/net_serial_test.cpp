@@ -116,8 +116,20 @@ TEST(Win32NetSerial, LostConnectionActsAsAVanishedLineAndTheNextOpenConnects) {
   EXPECT_LE(calls, 18);
   EXPECT_GE(calls, 2);
   EXPECT_EQ(failures, calls);
-  EXPECT_EQ(SerialLastError(), WSAECONNRESET);
+  EXPECT_EQ(SerialLastError(), kSerialErrLineLost);
   EXPECT_FALSE(Write(h, "CR\r"));
+  EXPECT_EQ(SerialLastError(), kSerialErrLineLost);
+
+  // The server still listens: the platform connects again under the same
+  // handle at its first try.
+  ASSERT_TRUE(SerialLineUp(h));
+  {
+    Peer back(server.Accept());
+    ASSERT_TRUE(Write(h, "RD DM0\r"));
+    EXPECT_EQ(back.Receive(7), "RD DM0\r");
+  }
+  EXPECT_EQ(Read(h, 4), "<failed>");
+  EXPECT_EQ(SerialLastError(), kSerialErrLineLost);
   SerialClose(h);
 
   // The next open (the menu's next choice) connects afresh.

@@ -1,0 +1,74 @@
+#!/usr/bin/env bash
+# End to end: the random-access test of the real vekton in tmux against
+# vekton-sim, whose port vanishes in the middle of the run and comes back at
+# the same link a few seconds later (a new pseudo-terminal). Row 1 says
+# "Line lost" meanwhile; the run goes on without a key; the store's access
+# record shows loads and unloads in turn (no access made twice) and the
+# summary's count agrees with it; after the summary one line says the line
+# was lost once, and the result file says nothing of it.
+# Usage: line_back.sh <build dir>
+set -u
+
+source "$(dirname "$0")/common.bash"
+e2e_init "$1" lineback
+WORK=$TMP/work
+mkdir -p "$WORK"
+ACCESSES=$TMP/accesses.log
+CONTROL=$TMP/control
+RESULT=$WORK/1234_00.spf
+e2e_diagnostics() {
+  echo "--- accesses ---"
+  cat "$ACCESSES"
+  echo "--- simulator ---"
+  cat "$TMP/sim.out"
+}
+performed() { grep -c ' ok$' "$ACCESSES" 2>/dev/null; }
+accesses_at_least() { (( $(performed) >= $1 )); }
+
+start_sim --accesses "$ACCESSES" --speed 10 --control "$CONTROL"
+start_console "$WORK"
+wait_until 10 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
+keys 1
+key Enter
+wait_until 5 screen_has "Enter Operator Name" || fail "no operator prompt"
+key Enter
+wait_until 10 menu_ready || fail "no main menu"
+start_standard_random_access 1
+wait_until 60 accesses_at_least 4 || fail "fewer than 4 accesses within a minute"
+
+echo "fault vanish" >"$CONTROL"
+wait_until 10 row_matches 1 '^Vekton  # 1234    ComPort  1       Line lost [0-9]{2}:[0-9]{2}:[0-9]{2} +[0-9]{2}:[0-9]{2}:[0-9]{2}$' \
+  || fail "row 1 does not say since when the line is lost"
+sleep 3
+echo "fault none" >"$CONTROL"
+wait_until 10 bash -c "[[ \$(grep -c '^PTY /' '$TMP/sim.out') -ge 2 ]]" || fail "the simulator made no new port"
+n=$(performed)
+wait_until 60 accesses_at_least $((n + 4)) || fail "the run did not go on once the line was back"
+row_matches 1 'Line lost' && fail "row 1 still says the line is lost"
+
+key Escape
+wait_until 10 screen_has "Quit/Term ?" || fail "Esc did not ask 'Quit/Term ?'"
+keys Q
+wait_until 30 screen_has "Mean UnLoad Time:" || fail "no summary after Q"
+wait_until 5 screen_matches '^The line was lost once, for [0-9]+ s in all\. *$' \
+  || fail "no line about the loss after the summary"
+
+# Loads (1905) and unloads (1904) in turn, each once: a command whose answer
+# was lost was not sent again.
+relays=$(grep ' ok$' "$ACCESSES" | awk '{ print $2 }' | tr '\n' ' ')
+awk -v r="$relays" 'BEGIN { n = split(r, a, " "); for (i = 1; i <= n; i++) if (a[i] != (i % 2 ? 1905 : 1904)) exit 1 }' \
+  || fail "an access was made twice or left out: $relays"
+total=$(sed -n 's/^Total Accesses: *\([0-9][0-9]*\)$/\1/p' "$RESULT")
+finished=$(performed)
+[[ -n $total ]] && (( total == finished - 1 || total == finished - 2 )) \
+  || fail "Total Accesses $total does not fit the $finished accesses the store performed"
+grep -q 'line was lost' "$RESULT" && fail "the result file speaks of the loss"
+[[ $(tail -n 1 "$RESULT") == "Mean UnLoad Time:"* ]] || fail "the result file does not end with the summary"
+
+keys " "
+wait_until 10 menu_ready || fail "no menu after the summary's key"
+keys 0
+key Enter
+wait_until 10 test -s "$TMP/exit" || fail "vekton did not exit after choice 0"
+[[ $(cat "$TMP/exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/exit")"
+echo "PASS: line_back ($total accesses counted, $finished performed, line lost once)"
