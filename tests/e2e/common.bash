@@ -32,7 +32,7 @@ e2e_cleanup() {
     kill "$SIM_PID" 2>/dev/null
     wait "$SIM_PID" 2>/dev/null
   fi
-  rm -rf "$TMP"
+  [[ ${KEEP_TMP:-0} == 1 ]] || rm -rf "$TMP"  # KEEP_TMP=1 keeps it for a look
 }
 
 screen() { tmux -L "$SOCK" capture-pane -t "$SESSION" -p 2>/dev/null; }

@@ -6,11 +6,18 @@
 # record shows loads and unloads in turn (no access made twice) and the
 # summary's count agrees with it; after the summary one line says the line
 # was lost once, and the result file says nothing of it.
-# Usage: line_back.sh <build dir>
+#
+# With "tcp" the console's line is the simulator's raw TCP port
+# (VEKTON_COM1=tcp://...): the vanish closes the connection and stops the
+# listening, coming back listens again on the same port (a device server
+# rebooted; the store behind it, unlike a restarted simulator, keeps its
+# plates and the movement under way).
+# Usage: line_back.sh <build dir> [pty|tcp]
 set -u
 
 source "$(dirname "$0")/common.bash"
-e2e_init "$1" lineback
+TRANSPORT=${2:-pty}
+e2e_init "$1" "lineback-$TRANSPORT"
 WORK=$TMP/work
 mkdir -p "$WORK"
 ACCESSES=$TMP/accesses.log
@@ -25,7 +32,15 @@ e2e_diagnostics() {
 performed() { grep -c ' ok$' "$ACCESSES" 2>/dev/null; }
 accesses_at_least() { (( $(performed) >= $1 )); }
 
-start_sim --accesses "$ACCESSES" --speed 10 --control "$CONTROL"
+if [[ $TRANSPORT == tcp ]]; then
+  start_sim --accesses "$ACCESSES" --speed 10 --control "$CONTROL" --listen 127.0.0.1:0
+  wait_until 10 grep -q '^TCP [0-9]' "$TMP/sim.out" || fail "vekton-sim does not listen"
+  LINK=tcp://$(sed -n 's/^TCP //p' "$TMP/sim.out" | head -n 1)  # VEKTON_COM1 of start_console
+  port_back() { [[ $(grep -c '^TCP [0-9]' "$TMP/sim.out") -ge 2 ]]; }
+else
+  start_sim --accesses "$ACCESSES" --speed 10 --control "$CONTROL"
+  port_back() { [[ $(grep -c '^PTY /' "$TMP/sim.out") -ge 2 ]]; }
+fi
 start_console "$WORK"
 wait_until 10 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
 keys 1
@@ -41,7 +56,7 @@ wait_until 10 row_matches 1 '^Vekton  # 1234    ComPort  1       Line lost [0-9]
   || fail "row 1 does not say since when the line is lost"
 sleep 3
 echo "fault none" >"$CONTROL"
-wait_until 10 bash -c "[[ \$(grep -c '^PTY /' '$TMP/sim.out') -ge 2 ]]" || fail "the simulator made no new port"
+wait_until 10 port_back || fail "the simulator's port did not come back"
 n=$(performed)
 wait_until 60 accesses_at_least $((n + 4)) || fail "the run did not go on once the line was back"
 row_matches 1 'Line lost' && fail "row 1 still says the line is lost"
@@ -71,4 +86,4 @@ keys 0
 key Enter
 wait_until 10 test -s "$TMP/exit" || fail "vekton did not exit after choice 0"
 [[ $(cat "$TMP/exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/exit")"
-echo "PASS: line_back ($total accesses counted, $finished performed, line lost once)"
+echo "PASS: line_back over $TRANSPORT ($total accesses counted, $finished performed, line lost once)"
