@@ -101,6 +101,15 @@ void LineLossLine() {
   WriteText(ShortStr("The line was lost ") + (count == 1 ? ShortStr("once") : NumStr(count) + " times") +
             ", for " + Duration(down) + " in all.");
   NewLine();
+  // The same beside the result file, for its report page; never inside it,
+  // and never over a file that is there.
+  if (!ResultFileCreated) return;
+  const std::string note = report::LineNotePathFor(ResultFileName.str());
+  const int error = FileWriteWhole(note, report::LineNoteText(count, down / 100), false);
+  if (error != 0) {
+    WriteText(ShortStr("Line note ") + note + " cannot be written (error " + NumStr(error) + ")");
+    NewLine();
+  }
 }
 
 // The closed result file read back (it is only ever read from here on) and

@@ -77,6 +77,48 @@ std::string PagePathFor(std::string_view resultFile) {
   return path + ".html";
 }
 
+std::string LineNotePathFor(std::string_view resultFile) {
+  std::string path(resultFile);
+  if (EndsWithNoCase(path, ".spf")) path.resize(path.size() - 4);
+  return path + ".line.txt";
+}
+
+std::string LineNoteText(int64_t losses, int64_t downSeconds) {
+  return "Line lost: " + std::to_string(losses) + "\nDown [s]: " + std::to_string(downSeconds) + "\n";
+}
+
+namespace {
+
+// The whole number after label at the start of line; false when there is
+// none or it is out of reason.
+bool FigureAfter(std::string_view line, std::string_view label, int64_t& value) {
+  if (line.substr(0, label.size()) != label) return false;
+  line.remove_prefix(label.size());
+  while (!line.empty() && line.front() == ' ') line.remove_prefix(1);
+  while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.remove_suffix(1);
+  if (line.empty() || line.size() > 12) return false;
+  value = 0;
+  for (char c : line) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseLineNote(std::string_view text, int64_t& losses, int64_t& downSeconds) {
+  const size_t nl = text.find('\n');
+  if (nl == std::string_view::npos) return false;
+  std::string_view second = text.substr(nl + 1);
+  if (const size_t end = second.find('\n'); end != std::string_view::npos) second = second.substr(0, end);
+  int64_t l = 0, d = 0;
+  if (!FigureAfter(text.substr(0, nl), "Line lost:", l) || !FigureAfter(second, "Down [s]:", d)) return false;
+  losses = l;
+  downSeconds = d;
+  return true;
+}
+
 ReadOutcome ReadRunFile(const std::string& path, Run& run) {
   ReadOutcome o;
   std::string bytes;
@@ -93,6 +135,10 @@ ReadOutcome ReadRunFile(const std::string& path, Run& run) {
   }
   run = std::move(r.run);
   o.read = true;
+  // The note is a help, never a condition: one that is missing or does not
+  // read leaves the run as its file says.
+  std::string note;
+  if (FileReadAll(LineNotePathFor(path), note, 4096) == 0) ParseLineNote(note, run.lineLosses, run.lineDownSeconds);
   return o;
 }
 

@@ -23,12 +23,22 @@ std::string Generator();
 // The page beside a result file: X.spf gives X.html.
 std::string PagePathFor(std::string_view resultFile);
 
+// The console's note beside a result file when the line to the store was
+// lost during the run: X.spf gives X.line.txt. Two lines,
+//   Line lost: <times>
+//   Down [s]: <seconds in all>
+std::string LineNotePathFor(std::string_view resultFile);
+std::string LineNoteText(int64_t losses, int64_t downSeconds);
+// True when text is such a note; the figures then in losses and downSeconds.
+bool ParseLineNote(std::string_view text, int64_t& losses, int64_t& downSeconds);
+
 struct ReadOutcome {
   bool read = false;
   int line = 0;         // where the file stopped being a result file, 0 for none
   std::string message;  // why it was not read
 };
-// Reads the result file at path (opened for reading only) into run.
+// Reads the result file at path (opened for reading only) into run, with
+// the line note beside it when there is one.
 ReadOutcome ReadRunFile(const std::string& path, Run& run);
 
 // vekton-report itself: 0 every input read (runs cut short included), 1 an

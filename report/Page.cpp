@@ -133,7 +133,7 @@ void Verdict(std::string& out, const Run& run) {
   const bool bad = !run.complete || errors > 0;
   // Stopping a run cuts its last access short: that one is binned but not
   // counted in most runs. Only more than one is worth a warning.
-  const bool warn = uncounted > 1 || !run.problems.empty();
+  const bool warn = uncounted > 1 || !run.problems.empty() || run.lineLosses > 0;
   out += std::string("<div class=\"verdict ") + (bad ? "bad" : warn ? "warn" : "ok") + "\"><ul>";
   if (run.complete) {
     out += "<li><span class=\"badge ok\">Complete</span>The run ended with its test summary";
@@ -147,6 +147,12 @@ void Verdict(std::string& out, const Run& run) {
   if (errors > 0)
     out += "<li><span class=\"badge bad\">Errors</span>" +
            Plural(errors, "carousel position error", "carousel position errors") + ".</li>";
+  if (run.lineLosses > 0)
+    out += "<li><span class=\"badge warn\">Line lost</span>The line to the store was lost " +
+           (run.lineLosses == 1 ? std::string("once") : Integer(run.lineLosses) + " times") +
+           " during the run, down " + Integer(run.lineDownSeconds) +
+           " s in all (the console's note beside the result file). The test went on each time the line was "
+           "back; an access the loss fell into shows its time.</li>";
   if (uncounted > 0)
     out += std::string("<li><span class=\"badge ") + (uncounted > 1 ? "warn" : "info") +
            "\">Not counted</span>At least " + Plural(uncounted, "access is", "accesses are") +

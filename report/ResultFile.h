@@ -134,6 +134,12 @@ struct Run {
   // file's other oddities (a last line without its line end, ...).
   std::vector<Problem> problems;
 
+  // From the console's note beside the result file, when it kept one: how
+  // often the line to the store was lost during the run and how long it was
+  // down in all. -1 when there is no note.
+  int64_t lineLosses = -1;
+  int64_t lineDownSeconds = -1;
+
   // Facts of the first header, the one written when the run began.
   int64_t Serial() const;
   const std::string& Firmware() const;

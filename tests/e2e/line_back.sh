@@ -78,6 +78,10 @@ finished=$(performed)
 [[ -n $total ]] && (( total == finished - 1 || total == finished - 2 )) \
   || fail "Total Accesses $total does not fit the $finished accesses the store performed"
 grep -q 'line was lost' "$RESULT" && fail "the result file speaks of the loss"
+# Beside it the console's note, which the report page shows.
+[[ $(head -n 1 "$WORK/1234_00.line.txt" 2>/dev/null) == "Line lost: 1" ]] || fail "no line note beside the result file"
+wait_until 10 grep -q 'Line lost</span>The line to the store was lost once' "$WORK/1234_00.html" \
+  || fail "the report page does not show the loss"
 [[ $(tail -n 1 "$RESULT") == "Mean UnLoad Time:"* ]] || fail "the result file does not end with the summary"
 
 keys " "

@@ -17,6 +17,8 @@ struct LossRun {
   std::string summaryScreen;
   std::vector<std::string> statusRows;  // row 1 while the line was down
   std::vector<std::string> file;
+  std::vector<std::string> note;  // the line note beside the result file
+  std::string page;
   std::vector<sim::AccessRecord> records;
   unsigned reopens = 0;
 };
@@ -92,6 +94,8 @@ LossRun RunWithLosses() {
     result.exitCode = -1;
   }
   result.file = vt::FileLines("1234_00.spf");
+  result.note = vt::FileLines("1234_00.line.txt");
+  for (const std::string& line : vt::FileLines("1234_00.html")) result.page += line + "\n";
   result.records = store.store().Accesses();
   result.reopens = port.reopens;
   return result;
@@ -131,6 +135,11 @@ TEST(RandomLineBack, TheRunGoesOnAfterEachLossAndEveryAccessIsMadeOnce) {
   // On the screen after the summary: twice, 45 s and about 10 s (found at
   // the next poll, reopened at the next try a second apart).
   EXPECT_NE(std::string::npos, run.summaryScreen.find("The line was lost 2 times, for 5")) << run.summaryScreen;
+  // Beside the result file, the same for its report page, which shows it.
+  ASSERT_EQ(run.note.size(), 2u);
+  EXPECT_EQ(run.note[0], "Line lost: 2");
+  EXPECT_EQ(run.note[1].substr(0, 11), "Down [s]: 5");
+  EXPECT_NE(std::string::npos, run.page.find("Line lost</span>The line to the store was lost 2 times"));
 }
 
 }  // namespace

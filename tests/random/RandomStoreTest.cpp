@@ -204,6 +204,7 @@ void CheckAgainstStore(const StoreRun& run, bool plateReady) {
 TEST(RandomStore, AStandardRunAgainstTheStoreLeavesACompleteConsistentResultFile) {
   const StoreRun run = RunTest(24 * 60 * kMinuteUs, {"Y", "2\r", "N"});
   EXPECT_EQ(run.exitCode, 0);
+  EXPECT_FALSE(vt::FileExists("1234_00.line.txt"));  // the line was never lost
   CheckLayout(run);
   CheckAgainstStore(run, true);
 }

@@ -212,3 +212,33 @@ TEST_F(ReportCli, BadInputsAreNamedAndTheOtherRunsStillMakeThePageAndTheTable) {
   EXPECT_EQ(o.status, 1);
   EXPECT_TRUE(Has(o.err, "ro.html: cannot write: ")) << o.err;
 }
+
+TEST_F(ReportCli, TheConsolesLineNoteBesideARunShowsInItsVerdict) {
+  int64_t losses = -1, down = -1;
+  EXPECT_TRUE(report::ParseLineNote(report::LineNoteText(2, 55), losses, down));
+  EXPECT_EQ(losses, 2);
+  EXPECT_EQ(down, 55);
+  EXPECT_TRUE(report::ParseLineNote("Line lost: 1\r\nDown [s]: 7\r\n", losses, down));
+  EXPECT_EQ(down, 7);
+  for (const char* bad : {"", "Line lost: 2", "Line lost: x\nDown [s]: 5\n", "Down [s]: 5\nLine lost: 2\n",
+                          "Line lost: 99999999999999\nDown [s]: 1\n", "Line lost: -1\nDown [s]: 1\n"}) {
+    losses = down = -1;
+    EXPECT_FALSE(report::ParseLineNote(bad, losses, down)) << bad;
+    EXPECT_EQ(losses, -1) << bad;
+  }
+  EXPECT_EQ(report::LineNotePathFor("1234_01.spf"), "1234_01.line.txt");
+
+  // With a note: the verdict says so; a note that does not read, or none,
+  // leaves the page as the file alone makes it.
+  vt::PutFile("1234_01.spf", kRun);
+  vt::PutFile("1234_01.line.txt", "Line lost: 2\nDown [s]: 55\n");
+  ASSERT_EQ(Report({"1234_01.spf"}).status, 0);
+  EXPECT_TRUE(Has(FileText("1234_01.html"), "Line lost</span>The line to the store was lost 2 times during the run, down 55 s"));
+  vt::PutFile("1234_02.spf", kRun);
+  vt::PutFile("1234_02.line.txt", "garbage\n");
+  vt::PutFile("1234_03.spf", kRun);
+  ASSERT_EQ(Report({"1234_02.spf"}).status, 0);
+  ASSERT_EQ(Report({"1234_03.spf"}).status, 0);
+  EXPECT_FALSE(Has(FileText("1234_02.html"), "Line lost</span>"));
+  EXPECT_FALSE(Has(FileText("1234_03.html"), "Line lost</span>"));
+}
