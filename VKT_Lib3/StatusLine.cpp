@@ -52,13 +52,17 @@ uint16_t Advance(uint16_t phase, uint16_t last) {
 
 }  // namespace
 
-void PaintStatusLine() {
-  GetTime(ClockReading.Hour, ClockReading.Minute, ClockReading.Second, ClockHundredths);
+namespace {
 
-  // The status line belongs to the screen's row 1 whatever window the
-  // current screen draws in; the window, cursor and colours go back as they
-  // were. The cursor is saved in window coordinates, so the window must be
-  // back before it is restored.
+// Row 1 in the status line's colours: the store's serial number and the
+// port, what `middle` writes, and the clock in the last eight columns. The
+// status line belongs to the screen's row 1 whatever window the current
+// screen draws in; the window, cursor and colours go back as they were. The
+// cursor is saved in window coordinates, so the window must be back before
+// it is restored.
+template <class Middle>
+void PaintRow1(Middle middle) {
+  GetTime(ClockReading.Hour, ClockReading.Minute, ClockReading.Second, ClockHundredths);
   const TextWindow window = CurrentWindow();
   const uint8_t attr = TextAttr();
   SaveCursor();
@@ -70,16 +74,7 @@ void PaintStatusLine() {
   PutOnRow1(ShortStr("Vekton  # ") + NumStr(SerialNumber));
   PutOnRow1(ShortStr("    ComPort ") + NumStr(ComPort, 2));
   PutOnRow1("       ");
-  PutOnRow1(StatusPollPhase == 1 ? "->" : "<-");
-  PutOnRow1("       SysStat $");
-  // Five columns at most; with the widest serial and port numbers there is
-  // still room, but never let it wrap.
-  if (WhereY() == 1 && WhereX() + 4 <= ScreenWidth()) {
-    ShortStr hex;
-    HexWord(SysStat, hex);
-  }
-  PutOnRow1("    Ready ");
-  PutOnRow1(ReadyFlag ? "1" : "0");
+  middle();
   if (WhereY() == 1) {
     const int x = WhereX();
     const int gap = ScreenWidth() - 8 - x;
@@ -91,8 +86,6 @@ void PaintStatusLine() {
   RestoreCursor();
   SetTextAttr(attr);
 }
-
-namespace {
 
 TimeStamp LostPaintTimer[2];
 bool LostPainted = false;
@@ -105,37 +98,33 @@ void PaintLineLost(int /*port*/) {
   if (LostPainted && StopwatchRead(LostPaintTimer[0], LostPaintTimer[1]) <= kStatusInterval) return;
   StopwatchStart(LostPaintTimer[0], LostPaintTimer[1]);
   LostPainted = true;
-  GetTime(ClockReading.Hour, ClockReading.Minute, ClockReading.Second, ClockHundredths);
-  const LineLosses losses = ComLineLosses();
-  ClockReadingRec went = ClockReading;
-  went.Hour = losses.wentAt.hour;
-  went.Minute = losses.wentAt.minute;
-  went.Second = losses.wentAt.second;
-
-  const TextWindow window = CurrentWindow();
-  const uint8_t attr = TextAttr();
-  SaveCursor();
-  FullWindow();
-  GotoXY(1, 1);
-  TextColor(kYellow);
-  TextBackground(kRed);
-  PutOnRow1(ShortStr("Vekton  # ") + NumStr(SerialNumber));
-  PutOnRow1(ShortStr("    ComPort ") + NumStr(ComPort, 2));
-  PutOnRow1("       ");
-  PutOnRow1(ShortStr("Line lost ") + FormatTime(went, -1));
-  if (WhereY() == 1) {
-    const int x = WhereX();
-    const int gap = ScreenWidth() - 8 - x;
-    if (gap >= 0) PutOnRow1(std::string(static_cast<size_t>(gap + 1), ' '));
-    PutOnRow1(FormatTime(ClockReading, -1));
-  }
-  SetWindow(window);
-  RestoreCursor();
-  SetTextAttr(attr);
+  const TimeStamp wentAt = ComLineLosses().wentAt;
+  PaintRow1([&wentAt] {
+    ClockReadingRec went = ClockReading;
+    went.Hour = wentAt.hour;
+    went.Minute = wentAt.minute;
+    went.Second = wentAt.second;
+    PutOnRow1(ShortStr("Line lost ") + FormatTime(went, -1));
+  });
   FlushOutput();
 }
 
 }  // namespace
+
+void PaintStatusLine() {
+  PaintRow1([] {
+    PutOnRow1(StatusPollPhase == 1 ? "->" : "<-");
+    PutOnRow1("       SysStat $");
+    // Five columns at most; with the widest serial and port numbers there is
+    // still room, but never let it wrap.
+    if (WhereY() == 1 && WhereX() + 4 <= ScreenWidth()) {
+      ShortStr hex;
+      HexWord(SysStat, hex);
+    }
+    PutOnRow1("    Ready ");
+    PutOnRow1(ReadyFlag ? "1" : "0");
+  });
+}
 
 bool DrawStatusLine() {
   if (PollKey() == kEsc) return false;

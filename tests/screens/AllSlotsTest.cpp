@@ -292,14 +292,7 @@ TEST_F(AllSlotsOnStore, TwoStandardCyclesOnABiLevelStoreVisitEverySlotInOrder) {
     // the first group followed by its partner in the second, every level
     // loaded and unloaded; no access went wrong.
     const bool negative = profile.firmware >= 7104;
-    std::vector<std::tuple<int, int, int>> want = {{1, 1, 1908}};
-    for (int n = 0; n < 2; ++n)
-      for (int c = 1; c <= profile.firstGroup; ++c)
-        for (int cc : {c, c + profile.firstGroup})
-          for (int l = 1; l <= store.store().LevelsOf(cc); ++l) {
-            want.push_back({cc, l, 1909});
-            want.push_back({cc, l, 1908});
-          }
+    const std::vector<std::tuple<int, int, int>> want = AllSlotsOrder(profile, store.store(), 2);
     const auto& rec = store.store().Accesses();
     ASSERT_GE(rec.size(), want.size());
     for (size_t i = 0; i < want.size(); ++i) {

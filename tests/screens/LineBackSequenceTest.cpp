@@ -44,14 +44,7 @@ TEST_F(LineBackSequence, AllSlotsGoesOnAndVisitsEverySlotOnce) {
   EXPECT_EQ(vt::Port(1).reopens, 2u);
   EXPECT_EQ(countedThen, static_cast<uint32_t>(twoCycles));
 
-  std::vector<std::tuple<int, int, int>> want = {{1, 1, 1908}};
-  for (int n = 0; n < 2; ++n)
-    for (int c = 1; c <= profile.firstGroup; ++c)
-      for (int cc : {c, c + profile.firstGroup})
-        for (int l = 1; l <= store.store().LevelsOf(cc); ++l) {
-          want.push_back({cc, l, 1909});
-          want.push_back({cc, l, 1908});
-        }
+  const std::vector<std::tuple<int, int, int>> want = AllSlotsOrder(profile, store.store(), 2);
   const auto& rec = store.store().Accesses();
   ASSERT_GE(rec.size(), want.size());
   for (size_t i = 0; i < want.size(); ++i) {
@@ -62,13 +55,7 @@ TEST_F(LineBackSequence, AllSlotsGoesOnAndVisitsEverySlotOnce) {
 }
 
 TEST_F(LineBackSequence, ThreePlateGoesOnAndHandsTheBlockRound) {
-  sim::Profile profile = Profile("standard");
-  profile.positions = 3;
-  profile.firstGroup = 3;
-  profile.levels = 6;
-  for (auto& l : profile.cassetteLevels) l = 0;
-  profile.transferStation = true;
-  profile.directPath = true;
+  const sim::Profile profile = ThreePlateProfile(Profile("standard"), true);
   sim::Options options;
   options.plates = sim::PlateLayout::Three;
   TappedStore store(profile, options);

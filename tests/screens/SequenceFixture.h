@@ -4,6 +4,8 @@
 // the simulated store.
 #pragma once
 #include <climits>
+#include <tuple>
+#include <vector>
 
 #include "console/TestSequences.h"
 #include "platform/system.h"
@@ -78,6 +80,35 @@ class TappedStore : public vt::SerialPeer {
   std::string line_;
   bool gaveUp_ = false;
 };
+
+// The all-slots test's documented order on a store: the pick from 1,1, then
+// per pass each cassette of the first group followed by its partner in the
+// second, every level loaded and unloaded. (cassette, level, relay) each.
+inline std::vector<std::tuple<int, int, int>> AllSlotsOrder(const sim::Profile& profile, const sim::Store& store,
+                                                             int passes) {
+  std::vector<std::tuple<int, int, int>> want = {{1, 1, 1908}};
+  for (int n = 0; n < passes; ++n)
+    for (int c = 1; c <= profile.firstGroup; ++c)
+      for (int cc : {c, c + profile.firstGroup})
+        for (int l = 1; l <= store.LevelsOf(cc); ++l) {
+          want.push_back({cc, l, 1909});
+          want.push_back({cc, l, 1908});
+        }
+  return want;
+}
+
+// The three-plate test's store: three cassettes of six levels with a
+// transfer station, the direct path or not.
+inline sim::Profile ThreePlateProfile(const sim::Profile& standard, bool direct) {
+  sim::Profile profile = standard;
+  profile.positions = 3;
+  profile.firstGroup = 3;
+  profile.levels = 6;
+  for (auto& l : profile.cassetteLevels) l = 0;
+  profile.transferStation = true;
+  profile.directPath = direct;
+  return profile;
+}
 
 // Runs the whole program (start-up, menu, the screen, quit) against a store
 // on port 1. The operator types the steps, one per wait for a key.

@@ -66,13 +66,7 @@ class ThreePlateOnStore : public StoreRunTest {};
 TEST_F(ThreePlateOnStore, OnePassHandsTheBlockRoundToCassetteOne) {
   for (bool direct : {true, false}) {
     SCOPED_TRACE(direct);
-    sim::Profile profile = Profile("standard");
-    profile.positions = 3;
-    profile.firstGroup = 3;
-    profile.levels = 6;
-    for (auto& l : profile.cassetteLevels) l = 0;
-    profile.transferStation = true;
-    profile.directPath = direct;
+    const sim::Profile profile = ThreePlateProfile(Profile("standard"), direct);
     sim::Options options;
     options.plates = sim::PlateLayout::Three;
     TappedStore store(profile, options);
