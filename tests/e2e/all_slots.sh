@@ -5,10 +5,9 @@
 # Usage: all_slots.sh <build dir>
 set -u
 
-source "$(dirname "$0")/common.bash"
-e2e_init "$1" allslots
-ACCESSES=$TMP/accesses.log
-e2e_diagnostics() {
+source "$(dirname "$0")/../harness.bash"
+harness_init "$1" allslots
+harness_diagnostics() {
   echo "--- accesses (first 3, last 5 and any that went wrong) ---"
   head -n 3 "$ACCESSES"
   tail -n 5 "$ACCESSES"
@@ -23,15 +22,10 @@ accesses_bad() { awk '!/^#/ && $NF != "ok" && $NF != "aborted"' "$ACCESSES" 2>/d
 # --- the simulated store: 9 cassettes, firmware 7120 (negative DM0, each
 # cassette's own level count; cassettes 3 and 7 have 11 levels, the rest 22).
 # The mechanics run fast; the console still waits for every Ready.
-start_sim --accesses "$ACCESSES" --speed 20
+start_sim --speed 20
 start_console
 
-wait_until 10 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
-keys 1
-key Enter
-wait_until 5 screen_has "Enter Operator Name" || fail "no operator prompt"
-key Enter
-wait_until 10 menu_ready || fail "no main menu"
+to_menu
 
 # --- choice 6: geometry, warning, the first question ---------------------------------
 keys 6
@@ -74,7 +68,7 @@ received | grep -qF 'WR DM0 65527\rWR DM5 22\rST 1909\r' || fail "cassette 9's t
 # --- quit ------------------------------------------------------------------------------
 keys 0
 key Enter
-wait_until 10 test -s "$TMP/exit" || fail "vekton did not exit after choice 0"
-[[ $(cat "$TMP/exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/exit")"
+wait_until 10 test -s "$TMP/$SESSION.exit" || fail "vekton did not exit after choice 0"
+[[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/$SESSION.exit")"
 
 echo "PASS: all_slots ($(accesses_ok) accesses)"

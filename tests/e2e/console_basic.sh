@@ -4,8 +4,8 @@
 # the exit with choice 0. Usage: console_basic.sh <build dir>
 set -u
 
-source "$(dirname "$0")/common.bash"
-e2e_init "$1" console
+source "$(dirname "$0")/../harness.bash"
+harness_init "$1" console
 
 # Status polls as "<secs> <device>" from the trace.
 polls() { awk '$2 == "RX" && $3 == "RD" && $4 ~ /^(DM200|1915)\\r/ { print $1, $4 }' "$TRACE" 2>/dev/null; }
@@ -93,11 +93,11 @@ awk '
 # --- quit ------------------------------------------------------------------------------
 keys 0
 key Enter
-wait_until 10 test -s "$TMP/exit" || fail "vekton did not exit after choice 0"
-[[ $(cat "$TMP/exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/exit")"
-wait_until 5 test -s "$TMP/stty" || fail "no terminal state after exit"
-grep -Eq '(^| )icanon( |$)' "$TMP/stty" && grep -Eq '(^| )echo( |$)' "$TMP/stty" \
-  || fail "terminal left in raw mode: $(cat "$TMP/stty")"
+wait_until 10 test -s "$TMP/$SESSION.exit" || fail "vekton did not exit after choice 0"
+[[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/$SESSION.exit")"
+wait_until 5 test -s "$TMP/$SESSION.stty" || fail "no terminal state after exit"
+grep -Eq '(^| )icanon( |$)' "$TMP/$SESSION.stty" && grep -Eq '(^| )echo( |$)' "$TMP/$SESSION.stty" \
+  || fail "terminal left in raw mode: $(cat "$TMP/$SESSION.stty")"
 [[ $(tmux -L "$SOCK" display-message -p -t "$SESSION" '#{alternate_on}') == 0 ]] \
   || fail "terminal left on the alternate screen"
 [[ $(count_received 'CQ\r') -eq 4 ]] || fail "choice 0 should end with its own CQ"

@@ -23,8 +23,8 @@
 set -u
 
 HERE=$(cd "$(dirname "$0")" && pwd)
-source "$HERE/common.bash"
-e2e_init "$1" ser2net
+source "$HERE/../harness.bash"
+harness_init "$1" ser2net
 
 TRANSPORTS=(pty raw rfc)
 declare -A SIMS PTYS
@@ -47,11 +47,11 @@ cleanup() {
     kill "${SIMS[$t]}" 2>/dev/null
     wait "${SIMS[$t]}" 2>/dev/null
   done
-  e2e_cleanup
+  harness_cleanup
 }
 trap cleanup EXIT
 
-e2e_diagnostics() {
+harness_diagnostics() {
   local t
   for t in "${TRANSPORTS[@]}"; do
     echo "--- $t: screen ---"

@@ -7,8 +7,8 @@
 # Usage: console_tcp.sh <build dir>. Loopback only.
 set -u
 
-source "$(dirname "$0")/common.bash"
-e2e_init "$1" tcp
+source "$(dirname "$0")/../harness.bash"
+harness_init "$1" tcp
 
 # The host-link stream with the idle console's status polls taken out: their
 # number depends on how long the test lingers, everything else must match.
@@ -19,7 +19,7 @@ commands() {
 # One session: start-up on port 1, direct command RD DM0, Esc, choice 0.
 session() {
   SESSION=$1
-  rm -f "$TMP/exit" "$TMP/pid"
+  rm -f "$TMP/$SESSION.exit" "$TMP/$SESSION.pid"
   start_console
   wait_until 10 screen_has "Enter Port Number to Vekton" || fail "$1: no port prompt"
   keys 1
@@ -45,22 +45,20 @@ session() {
   wait_until 10 menu_ready || fail "$1: menu did not come back after Esc"
   keys 0
   key Enter
-  wait_until 10 test -s "$TMP/exit" || fail "$1: vekton did not exit after choice 0"
-  [[ $(cat "$TMP/exit") == "EXIT=0" ]] || fail "$1: exit code $(cat "$TMP/exit")"
+  wait_until 10 test -s "$TMP/$SESSION.exit" || fail "$1: vekton did not exit after choice 0"
+  [[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "$1: exit code $(cat "$TMP/$SESSION.exit")"
   tmux -L "$SOCK" kill-session -t "$SESSION" 2>/dev/null
 }
 
 start_sim --listen 127.0.0.1:0
-wait_until 10 grep -q '^TCP ' "$TMP/sim.out" || fail "vekton-sim did not announce its TCP port"
-ADDR=$(sed -n 's/^TCP //p' "$TMP/sim.out" | head -n 1)
+ADDR=$TCP_ADDR
 
 # Over the pseudo-terminal first: the bytes to compare with.
 session pty 1
 commands >"$TMP/pty.cmds"
 
 # The same keys over raw TCP.
-PTY_LINK=$LINK
-LINK="tcp://$ADDR"
+PORT="tcp://$ADDR"
 session tcp 2
 grep -q 'TCP connect' "$TRACE" || fail "the console never connected over TCP"
 commands >"$TMP/all.cmds"
@@ -68,13 +66,13 @@ tail -n +"$(($(wc -l <"$TMP/pty.cmds") + 1))" "$TMP/all.cmds" >"$TMP/tcp.cmds"
 diff "$TMP/pty.cmds" "$TMP/tcp.cmds" >"$TMP/cmds.diff" \
   || { cat "$TMP/cmds.diff" >&2; fail "the simulator received other bytes over TCP"; }
 [[ $(wc -l <"$TMP/tcp.cmds") -ge 12 ]] || fail "too few commands over TCP: $(wc -l <"$TMP/tcp.cmds")"
-LINK=$PTY_LINK
+PORT=$LINK
 
 # Port errors: the code on the screen, and the console waits for a key.
 port_error() {
   SESSION=$1
-  LINK=$2
-  rm -f "$TMP/exit"
+  PORT=$2
+  rm -f "$TMP/$SESSION.exit"
   start_console
   wait_until 10 screen_has "Enter Port Number to Vekton" || fail "$1: no port prompt"
   keys 1
@@ -98,7 +96,7 @@ port_error unresolvable tcp://no-such-store.invalid:5000 20001
 # RFC 2217 open would wait its 3 s; Esc ends it sooner with code 20005, and
 # the Esc itself answers the error's key wait.
 SESSION=esc
-LINK="rfc2217://$ADDR"
+PORT="rfc2217://$ADDR"
 start_console
 wait_until 10 screen_has "Enter Port Number to Vekton" || fail "esc: no port prompt"
 keys 1

@@ -15,15 +15,13 @@
 # Usage: line_back.sh <build dir> [pty|tcp]
 set -u
 
-source "$(dirname "$0")/common.bash"
+source "$(dirname "$0")/../harness.bash"
 TRANSPORT=${2:-pty}
-e2e_init "$1" "lineback-$TRANSPORT"
+harness_init "$1" "lineback-$TRANSPORT"
 WORK=$TMP/work
 mkdir -p "$WORK"
-ACCESSES=$TMP/accesses.log
-CONTROL=$TMP/control
 RESULT=$WORK/1234_00.spf
-e2e_diagnostics() {
+harness_diagnostics() {
   echo "--- accesses ---"
   cat "$ACCESSES"
   echo "--- simulator ---"
@@ -33,21 +31,15 @@ performed() { grep -c ' ok$' "$ACCESSES" 2>/dev/null; }
 accesses_at_least() { (( $(performed) >= $1 )); }
 
 if [[ $TRANSPORT == tcp ]]; then
-  start_sim --accesses "$ACCESSES" --speed 10 --control "$CONTROL" --listen 127.0.0.1:0
-  wait_until 10 grep -q '^TCP [0-9]' "$TMP/sim.out" || fail "vekton-sim does not listen"
-  LINK=tcp://$(sed -n 's/^TCP //p' "$TMP/sim.out" | head -n 1)  # VEKTON_COM1 of start_console
+  start_sim --speed 10 --listen 127.0.0.1:0
+  PORT=tcp://$TCP_ADDR  # VEKTON_COM1 of start_console
   port_back() { [[ $(grep -c '^TCP [0-9]' "$TMP/sim.out") -ge 2 ]]; }
 else
-  start_sim --accesses "$ACCESSES" --speed 10 --control "$CONTROL"
+  start_sim --speed 10
   port_back() { [[ $(grep -c '^PTY /' "$TMP/sim.out") -ge 2 ]]; }
 fi
 start_console "$WORK"
-wait_until 10 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
-keys 1
-key Enter
-wait_until 5 screen_has "Enter Operator Name" || fail "no operator prompt"
-key Enter
-wait_until 10 menu_ready || fail "no main menu"
+to_menu
 start_standard_random_access 1
 wait_until 60 accesses_at_least 4 || fail "fewer than 4 accesses within a minute"
 
@@ -88,6 +80,6 @@ keys " "
 wait_until 10 menu_ready || fail "no menu after the summary's key"
 keys 0
 key Enter
-wait_until 10 test -s "$TMP/exit" || fail "vekton did not exit after choice 0"
-[[ $(cat "$TMP/exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/exit")"
+wait_until 10 test -s "$TMP/$SESSION.exit" || fail "vekton did not exit after choice 0"
+[[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/$SESSION.exit")"
 echo "PASS: line_back over $TRANSPORT ($total accesses counted, $finished performed, line lost once)"

@@ -8,40 +8,35 @@
 # Usage: line_back_peer.sh <build dir>
 set -u
 
-source "$(dirname "$0")/common.bash"
-e2e_init "$1" linepeer
+source "$(dirname "$0")/../harness.bash"
+harness_init "$1" linepeer
 PEER_LOG=$TMP/peer.log
-CONTROL=$TMP/peer.control
-e2e_diagnostics() {
+PEER_CONTROL=$TMP/peer.control
+harness_diagnostics() {
   echo "--- peer ---"
   cat "$PEER_LOG"
 }
-/usr/bin/python3 "$(dirname "$0")/plain_peer.py" "$LINK" "$CONTROL" "$PEER_LOG" &
+/usr/bin/python3 "$(dirname "$0")/plain_peer.py" "$LINK" "$PEER_CONTROL" "$PEER_LOG" &
 PEER_PID=$!
-trap 'kill $PEER_PID 2>/dev/null; e2e_cleanup' EXIT
+trap 'kill $PEER_PID 2>/dev/null; harness_cleanup' EXIT
 wait_until 10 test -e "$LINK" || fail "the peer made no link"
-received_lines() { sed -n 's/^RX //p' "$PEER_LOG"; }
-count_lines() { received_lines | grep -cxF -- "$1"; }
+peer_lines() { sed -n 's/^RX //p' "$PEER_LOG"; }
+count_lines() { peer_lines | grep -cxF -- "$1"; }
 
 start_console
-wait_until 10 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
-keys 1
-key Enter
-wait_until 5 screen_has "Enter Operator Name" || fail "no operator prompt"
-key Enter
-wait_until 10 menu_ready || fail "no main menu"
+to_menu
 keys 1
 key Enter
 wait_until 10 screen_has "Enter direct commands to KV-PLC, press esc to quit" || fail "no direct command console"
 
-echo close >"$CONTROL"
+echo close >"$PEER_CONTROL"
 wait_until 10 row_matches 1 'Line lost [0-9]{2}:[0-9]{2}:[0-9]{2}' || fail "row 1 does not say the line is lost: $(row 1)"
 # Typed while the line is down: it waits for the line.
 keys "RD DM7"
 key Enter
 sleep 2
 [[ $(count_lines 'RD DM7') == 0 ]] || fail "a command went out while the line was down"
-echo open >"$CONTROL"
+echo open >"$PEER_CONTROL"
 wait_until 10 bash -c "[[ \$(grep -c '^OPEN' '$PEER_LOG') -ge 2 ]]" || fail "the peer did not open again"
 wait_until 10 row_matches 1 'SysStat \$0000' || fail "the status line did not come back: $(row 1)"
 wait_until 10 bash -c "(( \$(sed -n 's/^RX //p' '$PEER_LOG' | grep -cxF 'RD DM7') >= 1 ))" \
@@ -58,6 +53,6 @@ key Escape
 wait_until 10 menu_ready || fail "no menu after Esc"
 keys 0
 key Enter
-wait_until 10 test -s "$TMP/exit" || fail "vekton did not exit after choice 0"
-[[ $(cat "$TMP/exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/exit")"
+wait_until 10 test -s "$TMP/$SESSION.exit" || fail "vekton did not exit after choice 0"
+[[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/$SESSION.exit")"
 echo "PASS: line_back_peer (peer closed and back, typed command sent once)"

@@ -4,8 +4,8 @@
 # Usage: monitor_macros.sh <build dir>
 set -u
 
-source "$(dirname "$0")/common.bash"
-e2e_init "$1" monmac
+source "$(dirname "$0")/../harness.bash"
+harness_init "$1" monmac
 
 # The simulator's latest answer to a command line, without its CR LF.
 answer_of() {
@@ -94,7 +94,7 @@ wait_until 10 screen_has "Enter [0..6]" || fail "Esc did not leave the macros sc
 # --- quit ----------------------------------------------------------------------------
 keys 0
 key Enter
-wait_until 10 test -s "$TMP/exit" || fail "vekton did not exit after choice 0"
-[[ $(cat "$TMP/exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/exit")"
+wait_until 10 test -s "$TMP/$SESSION.exit" || fail "vekton did not exit after choice 0"
+[[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/$SESSION.exit")"
 
 echo "PASS: monitor_macros"

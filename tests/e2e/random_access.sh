@@ -8,13 +8,12 @@
 # Usage: random_access.sh <build dir>
 set -u
 
-source "$(dirname "$0")/common.bash"
-e2e_init "$1" random
+source "$(dirname "$0")/../harness.bash"
+harness_init "$1" random
 WORK=$TMP/work  # the console's working directory: the result file lands here
 mkdir -p "$WORK"
-ACCESSES=$TMP/accesses.log
 RESULT=$WORK/1234_00.spf
-e2e_diagnostics() {
+harness_diagnostics() {
   echo "--- accesses ---"
   cat "$ACCESSES"
   echo "--- result file ---"
@@ -25,18 +24,13 @@ e2e_diagnostics() {
 performed() { grep -c ' ok$' "$ACCESSES" 2>/dev/null; }
 accesses_at_least() { (( $(performed) >= $1 )); }
 # The console's process: the result file among its open files?
-holds_result() { ls -l "/proc/$(cat "$TMP/pid")/fd" 2>/dev/null | grep -qF -- "$RESULT"; }
+holds_result() { ls -l "/proc/$(console_pid)/fd" 2>/dev/null | grep -qF -- "$RESULT"; }
 
 # --- the simulated store ----------------------------------------------------------
-start_sim --accesses "$ACCESSES" --speed 10
+start_sim --speed 10
 start_console "$WORK"
 
-wait_until 10 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
-keys 1
-key Enter
-wait_until 5 screen_has "Enter Operator Name" || fail "no operator prompt"
-key Enter
-wait_until 10 menu_ready || fail "no main menu"
+to_menu
 
 # --- choice 7: the standard test with a 1 s interval ------------------------------------
 start_standard_random_access 1
@@ -86,8 +80,8 @@ keys " "
 wait_until 10 menu_ready || fail "no menu after the summary's key"
 keys 0
 key Enter
-wait_until 10 test -s "$TMP/exit" || fail "vekton did not exit after choice 0"
-[[ $(cat "$TMP/exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/exit")"
+wait_until 10 test -s "$TMP/$SESSION.exit" || fail "vekton did not exit after choice 0"
+[[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/$SESSION.exit")"
 [[ $(ls "$WORK" | tr '\n' ' ') == "1234_00.html 1234_00.spf " ]] \
   || fail "not the result file and its page alone in the working directory: $(ls "$WORK")"
 

@@ -8,8 +8,8 @@
 # own build/ folder, as the README says).
 set -u
 
-source "$(dirname "$0")/common.bash"
-e2e_init "$1" runcmd
+source "$(dirname "$0")/../harness.bash"
+harness_init "$1" runcmd
 REPO=$(cd "$(dirname "$0")/../.." && pwd)
 WORK=$TMP/work
 mkdir -p "$WORK"

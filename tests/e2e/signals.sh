@@ -9,36 +9,33 @@
 # before it on disk. SIGINT is also typed, as Ctrl-C.
 # Usage: signals.sh <build dir>
 set -u
-source "$(dirname "$0")/../faults/lib.sh"
-fx_init "${1:?usage: $0 <build dir>}" signals
-
-fail() {
-  echo "FAIL: $*" >&2
-  fx_dump >&2
-  echo "--- result files ---" >&2
-  ls -l "$FX_WORK" >&2
-  tail -n 5 "$FX_WORK"/*.spf >&2 2>/dev/null
-  exit 1
+source "$(dirname "$0")/../harness.bash"
+harness_init "${1:?usage: $0 <build dir>}" signals
+WORK=$TMP/work  # the console's working directory: the result files land here
+mkdir -p "$WORK"
+harness_diagnostics() {
+  echo "--- result files ---"
+  ls -l "$WORK"
+  tail -n 5 "$WORK"/*.spf
 }
 
-fx_start_sim || fail "no simulator"
+start_sim --speed 10
 
 # Accesses the store has finished, from its record.
-performed() { grep -c ' ok$' "$FX_ACCESSES" 2>/dev/null; }
+performed() { grep -c ' ok$' "$ACCESSES" 2>/dev/null; }
 accesses_at_least() { (( $(performed) >= $1 )); }
-exited() { test -s "$FX_TMP/exit"; }
-holds_file() { ls -l "/proc/$(fx_pid)/fd" 2>/dev/null | grep -qF -- "$1"; }
+holds_file() { ls -l "/proc/$(console_pid)/fd" 2>/dev/null | grep -qF -- "$1"; }
 
 CASE=0
 # A fresh console in a session of its own, at the main menu, and the store
 # as at the start: the run a signal ended may have left an access half done
 # and the plate anywhere.
 start() {
-  fx_control "exec ST 1900"
-  fx_control "plates one"
+  control "exec ST 1900"
+  control "plates one"
   CASE=$((CASE + 1))
-  FX_SESSION=case$CASE
-  fx_start_console || fail "case $CASE: the console did not reach the menu"
+  start_console --session "case$CASE" "$WORK"
+  to_menu
 }
 
 # Sends the signal (or types Ctrl-C) and checks the clean end.
@@ -49,14 +46,14 @@ signal_and_check() {  # signal where
     INT) want=130 ;; TERM) want=143 ;; HUP) want=129 ;; CTRL-C) want=130 ;;
   esac
   if [[ $sig == CTRL-C ]]; then
-    tmux -L "$FX_SOCK" send-keys -t "$FX_SESSION" C-c  # SIGINT as the operator makes it
+    tmux -L "$SOCK" send-keys -t "$SESSION" C-c  # SIGINT as the operator makes it
   else
-    kill -"$sig" "$(fx_pid)"
+    kill -"$sig" "$(console_pid)"
   fi
-  fx_wait_until 5 exited || fail "$name $where: vekton did not end within 5 s"
-  [[ $(cat "$FX_TMP/exit") == "EXIT=$want" ]] || fail "$name $where: $(cat "$FX_TMP/exit"), not $want"
+  wait_until 5 exited || fail "$name $where: vekton did not end within 5 s"
+  [[ $(cat "$TMP/$SESSION.exit") == "EXIT=$want" ]] || fail "$name $where: $(cat "$TMP/$SESSION.exit"), not $want"
   local why
-  why=$(fx_terminal_restored) || fail "$name $where: $why"
+  why=$(terminal_restored) || fail "$name $where: $why"
   echo "ok: $name in $where: exit $want, terminal restored"
 }
 
@@ -65,29 +62,29 @@ for sig in INT TERM HUP; do
   start
   signal_and_check "$sig" "the main menu"
   start
-  fx_keys 1
-  fx_key Enter
-  fx_wait_until 10 fx_screen_has "Enter direct commands to KV-PLC" || fail "no direct command console"
+  keys 1
+  key Enter
+  wait_until 10 screen_has "Enter direct commands to KV-PLC" || fail "no direct command console"
   signal_and_check "$sig" "the direct command console"
 done
 start
-fx_keys 1
-fx_key Enter
-fx_wait_until 10 fx_screen_has "Enter direct commands to KV-PLC" || fail "no direct command console"
+keys 1
+key Enter
+wait_until 10 screen_has "Enter direct commands to KV-PLC" || fail "no direct command console"
 signal_and_check CTRL-C "the direct command console"
 
 # --- a wait for a store that never gets ready (the teach's first wait) -----------------
 for sig in INT TERM HUP; do
   start
-  fx_control "fault notready"
-  fx_keys 4
-  fx_key Enter
+  control "fault notready"
+  keys 4
+  key Enter
   # The status line shows the store not ready while the teach waits for it.
-  fx_wait_until 10 fx_screen_has "Ready 0" || fail "the teach does not wait for Ready"
+  wait_until 10 screen_has "Ready 0" || fail "the teach does not wait for Ready"
   sleep 1
-  fx_screen_has "Activate Carousel" && fail "the teach went on without Ready"
+  screen_has "Activate Carousel" && fail "the teach went on without Ready"
   signal_and_check "$sig" "a wait for Ready"
-  fx_control "fault none"
+  control "fault none"
 done
 
 # --- a random-access run ------------------------------------------------------------------
@@ -95,20 +92,20 @@ done
 # has done a few accesses of it. Prints the result file's name.
 random_run() {
   local before=$1 file
-  fx_keys 7
-  fx_key Enter
-  fx_wait_until 10 fx_screen_has "Standard Test [Y/N]" || fail "no 'Standard Test' question"
-  fx_keys Y
-  fx_wait_until 5 fx_screen_has "Enter Interval Time (>1sec)" || fail "no interval prompt"
-  fx_keys 1
-  fx_key Enter
-  fx_wait_until 5 fx_screen_has "Invers. Mode [Y/N]" || fail "no inverse-mode question"
-  fx_keys N
-  file=$(printf '%s/1234_%02d.spf' "$FX_WORK" "$before")
-  fx_wait_until 10 test -s "$file" || fail "no result file $file"
-  fx_wait_until 10 holds_file "$file" || fail "the console does not hold $file open"
+  keys 7
+  key Enter
+  wait_until 10 screen_has "Standard Test [Y/N]" || fail "no 'Standard Test' question"
+  keys Y
+  wait_until 5 screen_has "Enter Interval Time (>1sec)" || fail "no interval prompt"
+  keys 1
+  key Enter
+  wait_until 5 screen_has "Invers. Mode [Y/N]" || fail "no inverse-mode question"
+  keys N
+  file=$(printf '%s/1234_%02d.spf' "$WORK" "$before")
+  wait_until 10 test -s "$file" || fail "no result file $file"
+  wait_until 10 holds_file "$file" || fail "the console does not hold $file open"
   local want=$(( $(performed) + 3 ))
-  fx_wait_until 60 accesses_at_least "$want" || fail "the run makes no accesses ($(performed) of $want after 60 s)"
+  wait_until 60 accesses_at_least "$want" || fail "the run makes no accesses ($(performed) of $want after 60 s)"
   echo "$file"
 }
 
@@ -150,9 +147,9 @@ done
 # --- SIGKILL: no clean-up, yet every line written is on disk ---------------------------
 start
 file=$(random_run $n) || exit 1
-kill -KILL "$(fx_pid)"
-fx_wait_until 5 exited || fail "vekton did not die on SIGKILL"
-[[ $(cat "$FX_TMP/exit") == "EXIT=137" ]] || fail "SIGKILL: $(cat "$FX_TMP/exit")"
+kill -KILL "$(console_pid)"
+wait_until 5 exited || fail "vekton did not die on SIGKILL"
+[[ $(cat "$TMP/$SESSION.exit") == "EXIT=137" ]] || fail "SIGKILL: $(cat "$TMP/$SESSION.exit")"
 [[ $(tail -c 1 "$file" | od -An -tx1 | tr -d ' ') == 0a ]] || fail "SIGKILL: the last line of $file is cut"
 grep -qF 'Complete Test Summary' "$file" && fail "SIGKILL: a summary nobody could have written"
 lines=$(wc -l <"$file")

@@ -6,9 +6,8 @@
 # Usage: teach_components.sh <build dir>
 set -u
 
-source "$(dirname "$0")/common.bash"
-e2e_init "$1" teach
-CONTROL=$TMP/control
+source "$(dirname "$0")/../harness.bash"
+harness_init "$1" teach
 
 # The last answer the simulator gave to a command (CR LF stripped).
 answer_to() {
@@ -21,7 +20,7 @@ dec() { echo $((10#$1)); }
 
 # --- the simulated store, its error counters set from the control file ------
 for i in 1 2 3 4 5 6 7 8 9; do echo "exec WR DM21$i $((i + 2))"; done >"$CONTROL"
-start_sim --speed 2 --control "$CONTROL"
+start_sim --speed 2
 start_console
 
 wait_until 10 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
@@ -110,7 +109,7 @@ wait_until 10 menu_ready || fail "menu did not come back after the statistics"
 # --- 0: quit -------------------------------------------------------------------------------
 keys 0
 key Enter
-wait_until 10 test -s "$TMP/exit" || fail "vekton did not exit after choice 0"
-[[ $(cat "$TMP/exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/exit")"
+wait_until 10 test -s "$TMP/$SESSION.exit" || fail "vekton did not exit after choice 0"
+[[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/$SESSION.exit")"
 
 echo "PASS: teach_components"

@@ -11,13 +11,12 @@
 # Usage: terminal_size.sh <build dir>
 set -u
 
-source "$(dirname "$0")/common.bash"
-e2e_init "$1" termsize
+source "$(dirname "$0")/../harness.bash"
+harness_init "$1" termsize
 WORK=$TMP/work  # the console's working directory: the result file lands here
 mkdir -p "$WORK"
-ACCESSES=$TMP/accesses.log
 RESULT=$WORK/1234_00.spf
-e2e_diagnostics() {
+harness_diagnostics() {
   echo "--- accesses (last 10) ---"
   tail -n 10 "$ACCESSES"
   echo "--- result file ---"
@@ -56,10 +55,10 @@ for line in sys.stdin.read().splitlines():
                                  for i in range(len(cells) // 2)))
 '
 }
-alive() { kill -0 "$(cat "$TMP/pid")" 2>/dev/null; }
+alive() { kill -0 "$(console_pid)" 2>/dev/null; }
 message() { echo "This program needs a terminal of 80 x 25; this one is $1 x $2."; }
 
-start_sim --accesses "$ACCESSES" --speed 10
+start_sim --speed 10
 
 # --- started at 70 x 20: the message, and it waits -----------------------------------------
 CONSOLE_COLS=70 CONSOLE_ROWS=20 start_console "$WORK"
@@ -188,7 +187,7 @@ keys " "
 wait_until 10 menu_ready || fail "no menu after the summary's key"
 keys 0
 key Enter
-wait_until 10 test -s "$TMP/exit" || fail "vekton did not exit after choice 0"
-[[ $(cat "$TMP/exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/exit")"
+wait_until 10 test -s "$TMP/$SESSION.exit" || fail "vekton did not exit after choice 0"
+[[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/$SESSION.exit")"
 
 echo "PASS: terminal_size ($total accesses counted, $((finished - small_from)) performed after the terminal was first made small)"
