@@ -126,12 +126,12 @@ start_sim() {
   "$SIM" --link "$LINK" --trace "$TRACE" --accesses "$ACCESSES" --control "$CONTROL" "$@" \
     >"$SIM_OUT" 2>"${SIM_OUT%.out}.err" &
   SIM_PID=$!
-  wait_until 10 grep -q '^PTY ' "$SIM_OUT" || fail "vekton-sim did not announce its PTY"
+  wait_until 10 grep -qs '^PTY ' "$SIM_OUT" || fail "vekton-sim did not announce its PTY"
   wait_until 5 test -e "$LINK" || fail "vekton-sim left no link at $LINK"
   wait_until 5 test -e "$CONTROL" || fail "vekton-sim made no control FIFO"
   TCP_ADDR=
   if [[ " $* " == *" --listen "* ]]; then
-    wait_until 10 grep -q '^TCP [0-9]' "$SIM_OUT" || fail "vekton-sim did not announce its TCP port"
+    wait_until 10 grep -qs '^TCP [0-9]' "$SIM_OUT" || fail "vekton-sim did not announce its TCP port"
     TCP_ADDR=$(sed -n 's/^TCP //p' "$SIM_OUT" | head -n 1)
   fi
 }

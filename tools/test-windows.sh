@@ -111,7 +111,6 @@ e2e_failed=0
 export VEKTON_WINEPREFIX=$WINEPREFIX
 for script in tests/e2e-windows/*.sh; do
   name=$(basename "$script" .sh)
-  [[ $name == lib ]] && continue
   if bash "$script" build build-win >"$LOGS/e2e_$name.log" 2>&1; then
     e2e_passed=$((e2e_passed + 1))
     grep -v '^0x' "$LOGS/e2e_$name.log" | tail -n 4

@@ -7,22 +7,21 @@
 #
 # Usage: exchange_bench_win.sh <linux build dir> <windows build dir> [count]
 set -u
-BUILD=$(cd "${1:?usage: $0 <linux build dir> <windows build dir> [count]}" && pwd)
-BUILD_WIN=$(cd "${2:?usage: $0 <linux build dir> <windows build dir> [count]}" && pwd)
 COUNT=${3:-200}
-source "$(dirname "$0")/../../tests/e2e-windows/lib.sh"
+source "$(dirname "$0")/../../tests/e2e-windows/wine.bash"
+windows_init "${1:-}" "${2:-}" exchange-bench
 BENCH=$BUILD_WIN/bench/exchange_bench_win.exe
-[[ -f $BENCH ]] || fail_plain "$BENCH is missing (build the Windows benchmarks)"
+[[ -f $BENCH ]] || fail "$BENCH is missing (build the Windows benchmarks)"
 
 bench() {
   LD_PRELOAD=$TMP/pty_parity_shim.so wine "$BENCH" 1 "$1" 2>>"$TMP/wine-bench.err" | tr -d '\r'
 }
 
 prepare_wine
-start_sim com1
+start_sim
 bench "$COUNT" | tee "$TMP/answering.out"
 grep -q '^median_ms=' "$TMP/answering.out" || fail "no figures from the answering store"
-start_sim com1 --fault silent
+start_sim --fault silent
 bench 20 | tee "$TMP/silent.out"
 grep -q '^median_ms=' "$TMP/silent.out" || fail "no figures from the silent store"
 stop_sim

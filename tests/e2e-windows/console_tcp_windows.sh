@@ -12,9 +12,8 @@
 # Usage: console_tcp_windows.sh <linux build dir> <windows build dir>
 # Loopback only.
 set -u
-BUILD=$(cd "${1:?usage: $0 <linux build dir> <windows build dir>}" && pwd)
-BUILD_WIN=$(cd "${2:?usage: $0 <linux build dir> <windows build dir>}" && pwd)
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/wine.bash"
+windows_init "${1:-}" "${2:-}" console-tcp-win
 
 prepare_wine
 
@@ -30,7 +29,7 @@ session() {
   local kind=$1 name=$2
   local before
   before=$(commands | wc -l)
-  start_console "$kind" "$name"
+  start_console --"$kind" --session "$name"
   wait_until 40 port_prompt_ready || fail "$name: no port prompt"
   keys 1
   key Enter
@@ -48,7 +47,7 @@ session() {
   screen | head -n 1 | grep -q '1234' || fail "$name: serial number not on the status line"
   keys "RD DM0"
   key Enter
-  wait_until 10 received_at_least 'RD DM0' "$3" || fail "$name: typed command did not arrive"
+  wait_until 10 received_lines_at_least 'RD DM0' "$3" || fail "$name: typed command did not arrive"
   wait_until 10 bash -c "tmux -L $SOCK capture-pane -t $SESSION -p | grep -A1 'RD DM0 *\$' | tail -n 1 | grep -Eq '^ *[0-9]{5} *\$'" \
     || fail "$name: answer to RD DM0 not shown"
   key Escape
@@ -61,9 +60,8 @@ session() {
   tmux -L "$SOCK" kill-session -t "$SESSION" 2>/dev/null
 }
 
-start_sim com1 --listen 127.0.0.1:0
-wait_until 10 grep -q '^TCP ' "$TMP/sim.out" || fail "vekton-sim did not announce its TCP port"
-ADDR=$(sed -n 's/^TCP //p' "$TMP/sim.out" | head -n 1)
+start_sim --listen 127.0.0.1:0
+ADDR=$TCP_ADDR
 
 CONSOLE_ENV="VEKTON_COM1=tcp://$ADDR"
 session linux linux-tcp 1
@@ -79,7 +77,7 @@ echo "tcp://$ADDR: start-up, direct commands and exit 0 as from the Linux build"
 # Port 1 on loopback has no listener.
 SESSION=refused
 CONSOLE_ENV="VEKTON_COM1=tcp://127.0.0.1:1"
-start_console windows refused
+start_console --windows --session refused
 wait_until 40 port_prompt_ready || fail "refused: no port prompt"
 keys 1
 key Enter
@@ -120,7 +118,7 @@ for _ in range(32):
 print("NOHANG", flush=True)
 PY
 HANG_PID=$!
-trap 'kill "$HANG_PID" 2>/dev/null; cleanup' EXIT
+trap 'kill "$HANG_PID" 2>/dev/null; harness_cleanup' EXIT
 wait_until 15 grep -qE '^(HANG|NOHANG)' "$TMP/hang.out" || fail "the hanging listener did not start"
 grep -q '^HANG ' "$TMP/hang.out" || fail "no loopback connection could be made to hang: $(cat "$TMP/hang.out")"
 HANG_PORT=$(sed -n 's/^HANG //p' "$TMP/hang.out")
@@ -130,7 +128,7 @@ CONSOLE_ENV="VEKTON_COM1=tcp://127.0.0.1:$HANG_PORT"
 # Enter that starts it was typed (ns).
 hang_attempt() {
   SESSION=$1
-  start_console windows "$1"
+  start_console --windows --session "$1"
   wait_until 40 port_prompt_ready || fail "$1: no port prompt"
   keys 1
   key Enter

@@ -13,9 +13,8 @@
 #
 # Usage: console_windows.sh <linux build dir> <windows build dir>
 set -u
-BUILD=$(cd "${1:?usage: $0 <linux build dir> <windows build dir>}" && pwd)
-BUILD_WIN=$(cd "${2:?usage: $0 <linux build dir> <windows build dir>}" && pwd)
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/wine.bash"
+windows_init "${1:-}" "${2:-}" console-win
 
 # How long the all-slots test runs (seconds), at least one whole cycle.
 RUN_SECONDS=${VEKTON_ALLSLOTS_SECONDS:-60}
@@ -39,8 +38,8 @@ flow() {
   local out=$TMP/$kind
   mkdir -p "$out"
   trap 'tmux -L "$SOCK" kill-session -t "$SESSION" 2>/dev/null; stop_sim' EXIT
-  start_sim "$([[ $kind == windows ]] && echo com1 || echo linux-com1)" --speed 20
-  start_console "$kind" "$kind"
+  start_sim --as "$([[ $kind == windows ]] && echo com1 || echo linux-com1)" --speed 20
+  start_console --"$kind" --session "$kind"
 
   # Wine boots its services and console in a few seconds.
   wait_until 40 port_prompt_ready || fail "$kind: no port prompt"
@@ -64,7 +63,7 @@ flow() {
   # A choice above "3" that names no screen: only its bracket runs.
   keys 9
   key Enter
-  wait_until 10 received_at_least CQ 2 || fail "$kind: choice 9 did not end with CQ"
+  wait_until 10 received_lines_at_least CQ 2 || fail "$kind: choice 9 did not end with CQ"
   wait_until 10 menu_ready || fail "$kind: menu did not come back after choice 9"
 
   # Direct commands: one typed command and its answer, then some polls.
@@ -74,12 +73,12 @@ flow() {
     || fail "$kind: direct command console did not open"
   keys "RD DM0"
   key Enter
-  wait_until 10 received_at_least "RD DM0" 1 || fail "$kind: typed command did not arrive"
+  wait_until 10 received_lines_at_least "RD DM0" 1 || fail "$kind: typed command did not arrive"
   wait_until 5 screen_has "00000" || fail "$kind: answer to RD DM0 not shown"
-  wait_until 10 received_at_least "RD DM200" 4 || fail "$kind: too few status polls"
+  wait_until 10 received_lines_at_least "RD DM200" 4 || fail "$kind: too few status polls"
   capture "$out/04-direct.cells"
   key Escape
-  wait_until 10 received_at_least CQ 3 || fail "$kind: Esc did not end the console with CQ"
+  wait_until 10 received_lines_at_least CQ 3 || fail "$kind: Esc did not end the console with CQ"
   wait_until 10 menu_ready || fail "$kind: menu did not come back after Esc"
 
   # The all-slots test, quick standard form.
@@ -133,7 +132,7 @@ windows_rc=$?
 wait "$linux_pid"
 linux_rc=$?
 cat "$TMP/flow-windows.log" "$TMP/flow-linux.log"
-((windows_rc == 0 && linux_rc == 0)) || fail_plain "a session failed (Windows $windows_rc, Linux $linux_rc)"
+((windows_rc == 0 && linux_rc == 0)) || fail "a session failed (Windows $windows_rc, Linux $linux_rc)"
 
 # --- the screens ------------------------------------------------------------------
 for name in 01-port 02-startup 03-menu 04-direct 05-allslots-setup; do

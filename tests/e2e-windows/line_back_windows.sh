@@ -8,14 +8,12 @@
 #
 # Usage: line_back_windows.sh <linux build dir> <windows build dir>
 set -u
-BUILD=$(cd "${1:?usage: $0 <linux build dir> <windows build dir>}" && pwd)
-BUILD_WIN=$(cd "${2:?usage: $0 <linux build dir> <windows build dir>}" && pwd)
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/wine.bash"
+windows_init "${1:-}" "${2:-}" line-back-win
 
 prepare_wine
-CONTROL=$TMP/control
-start_sim com1 --control "$CONTROL"
-start_console windows lineback
+start_sim
+start_console --windows --session lineback
 wait_until 40 port_prompt_ready || fail "no port prompt"
 keys 1
 key Enter
@@ -38,11 +36,11 @@ wait_until 15 bash -c "tmux -L $SOCK capture-pane -t $SESSION -p | head -n 1 | g
   || fail "the status line did not come back: $(row1)"
 keys "RD DM0"
 key Enter
-wait_until 10 received_at_least 'RD DM0' 1 || fail "the typed command did not arrive"
+wait_until 10 received_lines_at_least 'RD DM0' 1 || fail "the typed command did not arrive"
 wait_until 10 bash -c "tmux -L $SOCK capture-pane -t $SESSION -p | grep -A1 'RD DM0 *\$' | tail -n 1 | grep -Eq '^ *[0-9]{5} *\$'" \
   || fail "answer to RD DM0 not shown"
 sleep 1
-[[ $(count_received 'RD DM0') == 1 ]] || fail "RD DM0 reached the store $(count_received 'RD DM0') times"
+[[ $(count_received_lines 'RD DM0') == 1 ]] || fail "RD DM0 reached the store $(count_received_lines 'RD DM0') times"
 key Escape
 wait_until 10 menu_ready || fail "menu did not come back after Esc"
 keys 0

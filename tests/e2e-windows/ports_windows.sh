@@ -7,17 +7,16 @@
 #
 # Usage: ports_windows.sh <linux build dir> <windows build dir>
 set -u
-BUILD=$(cd "${1:?usage: $0 <linux build dir> <windows build dir>}" && pwd)
-BUILD_WIN=$(cd "${2:?usage: $0 <linux build dir> <windows build dir>}" && pwd)
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/wine.bash"
+windows_init "${1:-}" "${2:-}" ports-win
 
 prepare_wine
 
 # --- a port that does not exist -------------------------------------------------------
 # Nothing is mapped to COM99: CreateFileA("\\.\COM99") fails with
 # ERROR_FILE_NOT_FOUND (2).
-start_sim com1
-start_console windows missing
+start_sim
+start_console --windows --session missing
 wait_until 40 port_prompt_ready || fail "no port prompt"
 keys 99
 key Enter
@@ -40,12 +39,12 @@ wait_until 10 screen_has "Invalid Port Number: 99   E2" || fail "choice 0 did no
 keys x
 wait_until 15 exited || fail "vekton.exe did not exit after choice 0"
 [[ $(exit_code) == 0 ]] || fail "exit code $(exit_code) after choice 0"
-[[ $(count_received CR) -eq 0 ]] || fail "something reached COM1 though port 99 was chosen"
+[[ $(count_received_lines CR) -eq 0 ]] || fail "something reached COM1 though port 99 was chosen"
 echo "port 99: reported with error 2, waited for a key, exit 0"
 
 # --- port 12 -----------------------------------------------------------------------------
-start_sim com12
-start_console windows com12
+start_sim --as com12
+start_console --windows --session com12
 wait_until 40 port_prompt_ready || fail "no port prompt"
 keys 12
 key Enter
@@ -62,12 +61,12 @@ keys 1
 key Enter
 wait_until 10 screen_has "Enter direct commands to KV-PLC, press esc to quit" \
   || fail "direct command console did not open"
-wait_until 10 received_at_least "RD DM200" 1 || fail "no status poll"
+wait_until 10 received_lines_at_least "RD DM200" 1 || fail "no status poll"
 tmux -L "$SOCK" send-keys -t "$SESSION" C-c
 wait_until 10 exited || fail "Ctrl-C did not end vekton.exe"
 [[ $(exit_code) == 130 ]] || fail "exit code $(exit_code) after Ctrl-C (130 expected)"
 # The port is free again for the next start (it is opened exclusively).
-start_console windows again
+start_console --windows --session again
 wait_until 40 port_prompt_ready || fail "no port prompt on the second start"
 keys 12
 key Enter

@@ -15,9 +15,8 @@
 #
 # Usage: terminal_size_windows.sh <linux build dir> <windows build dir>
 set -u
-BUILD=$(cd "${1:?usage: $0 <linux build dir> <windows build dir>}" && pwd)
-BUILD_WIN=$(cd "${2:?usage: $0 <linux build dir> <windows build dir>}" && pwd)
-source "$(dirname "$0")/lib.sh"
+source "$(dirname "$0")/wine.bash"
+windows_init "${1:-}" "${2:-}" terminal-size-win
 
 prepare_wine
 message() { echo "This program needs a terminal of 80 x 25; this one is $1 x $2."; }
@@ -25,8 +24,8 @@ message() { echo "This program needs a terminal of 80 x 25; this one is $1 x $2.
 shown() { screen | sed 's/ *$//' | sed -e :a -e '/^\n*$/{$d;N;ba' -e '}'; }
 
 # --- 70 x 20: the message alone; the program goes on ---------------------------------------
-start_sim com1
-CONSOLE_COLS=70 CONSOLE_ROWS=20 start_console windows small
+start_sim
+CONSOLE_COLS=70 CONSOLE_ROWS=20 start_console --windows --session small
 wait_until 40 screen_has "$(message 70 20)" || fail "no 'too small' message at 70 x 20"
 wait_until 10 keys_raw || fail "the console never took the terminal's keys"
 sleep 1
@@ -35,7 +34,7 @@ keys 1
 key Enter
 sleep 0.5
 key Enter
-wait_until 15 received_at_least CR 1 || fail "the port and operator typed while small did not start up on COM1"
+wait_until 15 received_lines_at_least CR 1 || fail "the port and operator typed while small did not start up on COM1"
 sleep 1
 [[ $(shown) == "$(message 70 20)" ]] || fail "the start-up drew over the message at 70 x 20"
 key C-c
@@ -44,7 +43,7 @@ wait_until 15 exited || fail "vekton.exe did not end on Ctrl-C"
 echo "70 x 20: the message alone, start-up reached COM1 behind it, Ctrl-C 130"
 
 # --- 20 x 5 and 1 x 1 -------------------------------------------------------------------------
-CONSOLE_COLS=20 CONSOLE_ROWS=5 start_console windows tiny
+CONSOLE_COLS=20 CONSOLE_ROWS=5 start_console --windows --session tiny
 wait_until 40 screen_has "this one is 20 x 5." || fail "no 'too small' message at 20 x 5"
 sleep 0.5
 [[ $(shown) == $'This program needs a\nterminal of 80 x 25;\nthis one is 20 x 5.' ]] \
@@ -52,7 +51,7 @@ sleep 0.5
 key C-c
 wait_until 15 exited || fail "vekton.exe did not end on Ctrl-C at 20 x 5"
 
-CONSOLE_COLS=1 CONSOLE_ROWS=1 start_console windows one
+CONSOLE_COLS=1 CONSOLE_ROWS=1 start_console --windows --session one
 wait_until 40 screen_has "T" || fail "nothing at 1 x 1"
 sleep 1
 [[ $(shown) == T ]] || fail "at 1 x 1 not the message's first letter"
