@@ -42,8 +42,8 @@ cmake --build "$BUILD" --target vekton vekton-sim >"${TMPDIR:-/tmp}/vekton-build
   || { cat "${TMPDIR:-/tmp}/vekton-build.$$.log" >&2; echo "FAIL: build" >&2; exit 1; }
 rm -f "${TMPDIR:-/tmp}/vekton-build.$$.log"
 
-source "$ROOT/tests/faults/lib.sh"
-fx_init "$BUILD" soak
+source "$ROOT/tests/faults/fault.bash"
+fault_init "$BUILD" soak
 [[ -n $LOG ]] && : >"$LOG"
 say() {
   echo "$*"
@@ -52,31 +52,32 @@ say() {
 }
 fail() {
   say "FAIL: $*"
-  fx_dump >&2
+  dump >&2
   exit 1
 }
 
-rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$(fx_pid)/status" 2>/dev/null; }
-fds() { ls "/proc/$(fx_pid)/fd" 2>/dev/null | wc -l; }
-performed() { grep -c ' ok$' "$FX_ACCESSES" 2>/dev/null; }
+rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$(console_pid)/status" 2>/dev/null; }
+fds() { ls "/proc/$(console_pid)/fd" 2>/dev/null | wc -l; }
+performed() { grep -c ' ok$' "$ACCESSES" 2>/dev/null; }
 
-FX_SPEED=$SPEED fx_start_sim || fail "no simulator"
-fx_start_console || fail "no main menu"
+FX_SPEED=$SPEED fault_start_sim || fail "no simulator"
+start_console "$WORK"
+to_menu
 START_KB=$(rss_kb)
 START_FDS=$(fds)
-START_CPU=$(fx_cpu_ticks)
+START_CPU=$(cpu_ticks)
 
-fx_keys 7
-fx_key Enter
-fx_wait_until 10 fx_screen_has "Standard Test [Y/N]" || fail "no 'Standard Test' question"
-fx_keys Y
-fx_wait_until 5 fx_screen_has "Enter Interval Time (>1sec)" || fail "no interval prompt"
-fx_keys 1
-fx_key Enter
-fx_wait_until 5 fx_screen_has "Invers. Mode [Y/N]" || fail "no inverse-mode question"
-fx_keys N
-RESULT=$FX_WORK/1234_00.spf
-fx_wait_until 15 test -s "$RESULT" || fail "no result file"
+keys 7
+key Enter
+wait_until 10 screen_has "Standard Test [Y/N]" || fail "no 'Standard Test' question"
+keys Y
+wait_until 5 screen_has "Enter Interval Time (>1sec)" || fail "no interval prompt"
+keys 1
+key Enter
+wait_until 5 screen_has "Invers. Mode [Y/N]" || fail "no inverse-mode question"
+keys N
+RESULT=$WORK/1234_00.spf
+wait_until 15 test -s "$RESULT" || fail "no result file"
 
 say "soak: random-access test end to end for $MINUTES min at speed $SPEED ($(date -u '+%Y-%m-%d %H:%M UTC'))"
 say "$(printf '  %6s %9s %9s %7s %5s %6s' minute accesses 'RSS kB' 'VSZ kB' fds 'CPU %')"
@@ -87,26 +88,26 @@ LAST_T=$(date +%s%N)
 FIRST_KB=
 for (( m = 1; m <= MINUTES; m++ )); do
   while (( $(date +%s) < T0 + m * 60 )); do
-    fx_alive || fail "the console ended during the run"
+    console_alive || fail "the console ended during the run"
     sleep 2
   done
-  cpu=$(fx_cpu_ticks)
+  cpu=$(cpu_ticks)
   now=$(date +%s%N)
-  pct=$(awk -v c="$((cpu - LAST_CPU))" -v hz="$FX_CLK_TCK" -v ns="$((now - LAST_T))" 'BEGIN { printf "%.1f", c / hz / (ns / 1e9) * 100 }')
+  pct=$(awk -v c="$((cpu - LAST_CPU))" -v hz="$CLK_TCK" -v ns="$((now - LAST_T))" 'BEGIN { printf "%.1f", c / hz / (ns / 1e9) * 100 }')
   LAST_CPU=$cpu
   LAST_T=$now
   kb=$(rss_kb)
   [[ -z $FIRST_KB ]] && { FIRST_KB=$kb; RUN_FDS=$(fds); }
-  say "$(printf '  %6d %9d %9d %7d %5d %6s' "$m" "$(performed)" "$kb" "$(awk '/^VmSize:/ { print $2 }' "/proc/$(fx_pid)/status")" "$(fds)" "$pct")"
+  say "$(printf '  %6d %9d %9d %7d %5d %6s' "$m" "$(performed)" "$kb" "$(awk '/^VmSize:/ { print $2 }' "/proc/$(console_pid)/status")" "$(fds)" "$pct")"
 done
 END_KB=$(rss_kb)
 END_FDS=$(fds)
 
 # --- quit the run: the summary, then the comparison --------------------------------------
-fx_key Escape
-fx_wait_until 15 fx_screen_has "Quit/Term ?" || fail "Esc did not ask 'Quit/Term ?'"
-fx_keys Q
-fx_wait_until 30 fx_screen_has "Mean UnLoad Time:" || fail "no summary after Q"
+key Escape
+wait_until 15 screen_has "Quit/Term ?" || fail "Esc did not ask 'Quit/Term ?'"
+keys Q
+wait_until 30 screen_has "Mean UnLoad Time:" || fail "no summary after Q"
 sleep 0.5
 [[ $(tail -n 1 "$RESULT") == "Mean UnLoad Time:"* ]] || fail "the result file does not end with the summary"
 SUMMARY_FDS=$(fds)
@@ -120,7 +121,7 @@ read -r ok loads unloads refused smean < <(awk '
   $9 == "ok" { ok++; if ($2 == 1904 || $2 == 1909) loads++; else unloads++
                if ($2 == 1904 || $2 == 1905) { sum += $8 - $6; n++ } }
   $9 != "ok" && $9 != "aborted" { refused++ }
-  END { printf "%d %d %d %d %.2f\n", ok, loads, unloads, refused, n ? sum / n : 0 }' "$FX_ACCESSES")
+  END { printf "%d %d %d %d %.2f\n", ok, loads, unloads, refused, n ? sum / n : 0 }' "$ACCESSES")
 say "  store:   $ok accesses ($loads loads, $unloads unloads), $refused refused, mean access $smean s"
 say "  console: Total Accesses $total, mean access $mean s, $climate climate lines"
 say "  memory:  RSS $START_KB kB at the start, $FIRST_KB kB after a minute, $END_KB kB at the end"
@@ -144,10 +145,10 @@ check 'awk -v c="$mean" -v s="$smean" "BEGIN { exit !(c >= s && c <= s + 1.1) }"
 check '(( climate >= MINUTES * 60 / 64 - 1 && climate <= MINUTES ))' "a climate line about every minute"
 
 # --- back to the menu and out -------------------------------------------------------------
-fx_keys " "
-fx_wait_until 10 fx_menu_ready || fail "no menu after the summary's key"
+keys " "
+wait_until 10 menu_ready || fail "no menu after the summary's key"
 check '(( $(fds) == START_FDS ))' "at the menu the port is closed again: $START_FDS descriptors as at the start"
-why=$(fx_quit_console) || fail "$why"
+why=$(quit_console) || fail "$why"
 say "  yes  exit 0 through the menu, terminal restored"
 if (( FAILED )); then
   say "FAIL: soak"

@@ -13,7 +13,7 @@
 # below FX_CPU_LIMIT percent of a core (20) and the console still runs. At
 # the end choice 0 must exit with 0 and leave the terminal as it found it.
 #
-# FX_TRANSPORT (pty, tcp or rfc2217; see lib.sh) picks the console's line:
+# FX_TRANSPORT (pty, tcp or rfc2217; see fault.bash) picks the console's line:
 # the simulator's pseudo-terminal, its raw TCP port, or ser2net with RFC 2217
 # in front of the pseudo-terminal.
 #
@@ -29,7 +29,7 @@
 # Usage: [FX_TRANSPORT=...] row.sh <build dir> <row> [faults...]
 set -u
 HERE=$(cd "$(dirname "$0")" && pwd)
-source "$HERE/lib.sh"
+source "$HERE/fault.bash"
 source "$HERE/screens.sh"
 
 BUILD=${1:?usage: $0 <build dir> <row> [faults...]}
@@ -42,7 +42,7 @@ CPU_LIMIT=${FX_CPU_LIMIT:-20}
 CPU_SECONDS=${FX_CPU_SECONDS:-1.2}
 
 fx_row "$ROW" || exit 1
-fx_init "$BUILD" "row${ROW//./_}-${FX_TRANSPORT:-pty}"
+fault_init "$BUILD" "row${ROW//./_}-${FX_TRANSPORT:-pty}"
 
 FAILED=0
 report() {  # fault status ms cpu note
@@ -58,8 +58,8 @@ CUR=
 # fast as the program shows it, even on a busy machine. Sets NOW_MS too.
 look() {
   local all row
-  all=$(tmux -L "$FX_SOCK" capture-pane -t "$FX_SESSION" -p \; display -p -t "$FX_SESSION" '#{cursor_y}' 2>/dev/null)
-  fx_now
+  all=$(tmux -L "$SOCK" capture-pane -t "$SESSION" -p \; display -p -t "$SESSION" '#{cursor_y}' 2>/dev/null)
+  now_ms
   row=${all##*$'\n'}
   [[ $row =~ ^[0-9]+$ ]] || row=-1
   SCR=${all%$'\n'*}
@@ -77,7 +77,7 @@ menu_seen() { [[ $SCR == *"Enter [0..6]"* && $SCR != *"Open Comport   ->"* ]]; }
 # or at a screen that waits for a key to finish. False on time-out.
 drive() {
   local limit=$1 deadline answered=() i p
-  fx_now
+  now_ms
   deadline=$(( NOW_MS + limit * 1000 ))
   for p in "${R_PROMPTS[@]}"; do answered+=(0); done
   local idle_since=
@@ -92,7 +92,7 @@ drive() {
     for i in "${!R_PROMPTS[@]}"; do
       p=${R_PROMPTS[$i]}
       if (( ! answered[i] )) && seen "${p%%|*}"; then
-        fx_type "${p#*|}"
+        type_keys "${p#*|}"
         answered[i]=1
         idle_since=$NOW_MS
       fi
@@ -126,9 +126,9 @@ leave() {
       answered+="${p%%|*}"$'\n'
     fi
   done
-  fx_now
+  now_ms
   t0=$NOW_MS
-  fx_key Escape
+  key Escape
   deadline=$(( t0 + 10000 ))
   while (( NOW_MS < deadline )); do
     look
@@ -144,7 +144,7 @@ leave() {
       [[ -n $need && $answered != *"$need"* ]] && continue
       if seen "${p%%|*}"; then
         if (( ! acted[i] )); then
-          fx_type "$rest"
+          type_keys "$rest"
           LEAVE_LOG+=" $rest@$(( NOW_MS - t0 ))"
           answered+="${p%%|*}"$'\n'
           acted[i]=1
@@ -154,66 +154,67 @@ leave() {
       fi
     done
     sleep 0.01
-    fx_now
+    now_ms
   done
   LEAVE_MS=$(( NOW_MS - t0 ))
   return 1
 }
 
-row1_lost() { fx_screen | head -n 1 | grep -q 'Line lost'; }
-rx_count() { grep -c ' RX ' "$FX_TRACE" 2>/dev/null; }
+row1_lost() { screen | head -n 1 | grep -q 'Line lost'; }
+rx_count() { grep -c ' RX ' "$TRACE" 2>/dev/null; }
 rx_beyond() { (( $(rx_count) > $1 )); }
 
-FX_SPEED=$R_SPEED fx_start_sim --plates "$R_PLATES" || { fx_dump >&2; exit 1; }
-fx_start_console || { fx_dump >&2; exit 1; }
+FX_SPEED=$R_SPEED fault_start_sim --plates "$R_PLATES" || { dump >&2; exit 1; }
+start_console "$WORK"
+to_menu
 PTYS=1
 
 for fault in "${FAULTS[@]}"; do
   name=${fault%@entry}
   note=""
   if [[ $fault == *@entry ]]; then
-    fx_fault "$name"
-    fx_type "$R_CHOICE<Enter>"
+    inject_fault "$name"
+    type_keys "$R_CHOICE<Enter>"
     # A screen facing a dead store from the start may never show its
     # working marker; it is tried for a few seconds as it is.
     drive 5 || note="no store phase; "
   else
-    fx_type "$R_CHOICE<Enter>"
+    type_keys "$R_CHOICE<Enter>"
     if ! drive 15; then
-      report "$fault" FAIL - - "did not reach its store phase: $(fx_screen | tail -n 3 | tr -s ' ' | tr '\n' '/')"
-      fx_dump >&2
+      report "$fault" FAIL - - "did not reach its store phase: $(screen | tail -n 3 | tr -s ' ' | tr '\n' '/')"
+      dump >&2
       break
     fi
-    fx_fault "${name/back/vanish}"
+    inject_fault "${name/back/vanish}"
   fi
-  [[ -n $R_POKE ]] && fx_type "$R_POKE"
+  [[ -n $R_POKE ]] && type_keys "$R_POKE"
   if [[ $name == back ]]; then
-    if ! fx_wait_until 8 row1_lost; then
-      report "$fault" FAIL - - "no 'Line lost' on row 1: $(fx_screen | head -n 1 | tr -s ' ')"
-      fx_dump >&2
+    if ! wait_until 8 row1_lost; then
+      report "$fault" FAIL - - "no 'Line lost' on row 1: $(screen | head -n 1 | tr -s ' ')"
+      dump >&2
       break
     fi
     sleep 1
-    fx_fault none
+    inject_fault none
     [[ $FX_TRANSPORT == rfc2217 ]] || PTYS=$((PTYS + 1))
-    fx_wait_until 5 fx_port_back "$PTYS" || { report "$fault" FAIL - - "the port did not come back"; break; }
+    wait_until 5 port_back "$PTYS" || { report "$fault" FAIL - - "the port did not come back"; break; }
     rx=$(rx_count)
-    if ! fx_wait_until 10 rx_beyond "$rx"; then
-      report "$fault" FAIL - - "nothing sent once the line was back: $(fx_screen | head -n 1 | tr -s ' ')"
-      fx_dump >&2
+    if ! wait_until 10 rx_beyond "$rx"; then
+      report "$fault" FAIL - - "nothing sent once the line was back: $(screen | head -n 1 | tr -s ' ')"
+      dump >&2
       break
     fi
     note="went on; "
   fi
   sleep 0.3
-  cpu=$(fx_cpu_percent "$CPU_SECONDS")
-  if ! fx_alive; then
-    report "$fault" FAIL - - "the console ended (crash?): $(cat "$FX_TMP/exit" 2>/dev/null)"
+  cpu=$(cpu_percent "$CPU_SECONDS")
+  if ! console_alive; then
+    report "$fault" FAIL - - "the console ended (crash?): $(cat "$TMP/$SESSION.exit" 2>/dev/null)"
     break
   fi
   if ! leave; then
     report "$fault" FAIL "$LEAVE_MS" "$cpu" "${note}no menu within 10 s (keys: $LEAVE_LOG)"
-    fx_dump >&2
+    dump >&2
     break
   fi
   status=PASS
@@ -225,20 +226,20 @@ for fault in "${FAULTS[@]}"; do
   # The store as at the start: a fault cut short what it was doing and the
   # commands sent meanwhile were lost, so the plates may lie anywhere, an
   # error may stand and a component test may still be switched on.
-  fx_fault none || { report "$fault" FAIL - - "the line did not come back"; break; }
-  fx_control "exec ST 1900"
-  fx_control "exec RS 1401"
-  fx_control "exec RS 1402"
-  fx_control "exec WR DM123 0"
-  fx_control "plates $R_PLATES"
+  inject_fault none || { report "$fault" FAIL - - "the line did not come back"; break; }
+  control "exec ST 1900"
+  control "exec RS 1401"
+  control "exec RS 1402"
+  control "exec WR DM123 0"
+  control "plates $R_PLATES"
   if [[ $name == vanish ]]; then
     [[ $FX_TRANSPORT == rfc2217 ]] || PTYS=$((PTYS + 1))
-    fx_wait_until 5 fx_port_back "$PTYS" || { report "$fault" FAIL - - "the port did not come back"; break; }
+    wait_until 5 port_back "$PTYS" || { report "$fault" FAIL - - "the port did not come back"; break; }
   fi
 done
 
-if fx_alive && fx_menu_ready; then
-  if why=$(fx_quit_console); then
+if console_alive && menu_ready; then
+  if why=$(quit_console); then
     report exit PASS - - "exit 0, terminal restored"
   else
     report exit FAIL - - "$why"

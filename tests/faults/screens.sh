@@ -3,7 +3,7 @@
 # operator back from wherever a fault left him. Sourced by row.sh.
 #
 # A marker starting with "@" counts only on the cursor's row: the program
-# waits for a key right behind it. Answers are typed with fx_type (<Enter>
+# waits for a key right behind it. Answers are typed with type_keys (<Enter>
 # and <Esc> for those keys).
 
 FX_ROWS=(1 2 3 3B 4 5.1 5.2 5.4 5.5 5.6 5.7 5.8 5.9 6 7 8 S)
