@@ -37,6 +37,7 @@ harness_init() {
   ACCESSES=$TMP/accesses.log
   CONTROL=$TMP/control
   SIM_PID=
+  SIM_PIDS=()
   SIM_COUNT=0
   SIM_OUT=$TMP/sim.out
   POLL=${POLL:-0.05}
@@ -47,7 +48,7 @@ harness_init() {
 harness_cleanup() {
   tmux -L "$SOCK" kill-server 2>/dev/null
   if declare -F harness_cleanup_more >/dev/null; then harness_cleanup_more; fi
-  stop_sim
+  stop_sim all
   if [[ ${KEEP_TMP:-0} == 1 ]]; then
     echo "kept $TMP" >&2
   else
@@ -98,34 +99,43 @@ fail() {
 }
 
 # --- the simulated store ---------------------------------------------------------------
-# start_sim [--as NAME] [options...]: a new simulator (the last one stopped)
-# with its pty linked at $TMP/NAME (default com1), in LINK. Its output goes
+# start_sim [--as NAME] [--also] [options...]: a new simulator with its pty
+# linked at $TMP/NAME (default com1), in LINK; the last one is stopped
+# first, unless --also keeps it running beside the new one. Its output goes
 # to SIM_OUT ($TMP/sim.out, or sim-NAME.out), its trace to TRACE
-# ($TMP/trace.log, or trace-NAME.log; a new file for each simulator after
-# the first), its record of accesses to $ACCESSES, and it reads commands
-# from its control FIFO CONTROL ($TMP/control, or control-NAME; a regular
-# file written there beforehand is read from its start). The options go to
+# ($TMP/trace.log, or trace-NAME.log; a new file when that one is taken),
+# its record of accesses to ACCESSES ($TMP/accesses.log, or
+# accesses-NAME.log), and it reads commands from its
+# control FIFO CONTROL ($TMP/control, or control-NAME; a regular file
+# written there beforehand is read from its start). The options go to
 # vekton-sim. With --listen among them, waits for its TCP port too and sets
 # TCP_ADDR. PORT becomes the link.
 start_sim() {
-  local name=com1
-  if [[ ${1:-} == --as ]]; then
-    name=$2
-    shift 2
-  fi
-  stop_sim
+  local name=com1 also=0
+  while [[ ${1:-} == --as || ${1:-} == --also ]]; do
+    if [[ $1 == --as ]]; then
+      name=$2
+      shift 2
+    else
+      also=1
+      shift
+    fi
+  done
+  (( also )) || stop_sim
   SIM_COUNT=$((SIM_COUNT + 1))
   local suffix=
   [[ $name == com1 ]] || suffix=-$name
   TRACE=$TMP/trace$suffix.log
-  (( SIM_COUNT == 1 )) || TRACE=$TMP/trace$suffix-$SIM_COUNT.log
+  [[ -e $TRACE ]] && TRACE=$TMP/trace$suffix-$SIM_COUNT.log
   SIM_OUT=$TMP/sim$suffix.out
+  ACCESSES=$TMP/accesses$suffix.log
   CONTROL=$TMP/control$suffix
   LINK=$TMP/$name
   PORT=$LINK
   "$SIM" --link "$LINK" --trace "$TRACE" --accesses "$ACCESSES" --control "$CONTROL" "$@" \
     >"$SIM_OUT" 2>"${SIM_OUT%.out}.err" &
   SIM_PID=$!
+  SIM_PIDS+=("$SIM_PID")
   wait_until 10 grep -qs '^PTY ' "$SIM_OUT" || fail "vekton-sim did not announce its PTY"
   wait_until 5 test -e "$LINK" || fail "vekton-sim left no link at $LINK"
   wait_until 5 test -e "$CONTROL" || fail "vekton-sim made no control FIFO"
@@ -136,11 +146,15 @@ start_sim() {
   fi
 }
 
+# Stops the last simulator; stop_sim all: every one still running.
 stop_sim() {
-  if [[ -n ${SIM_PID:-} ]]; then
-    kill "$SIM_PID" 2>/dev/null
-    wait "$SIM_PID" 2>/dev/null
-  fi
+  local pid pids=("${SIM_PID:-}")
+  [[ ${1:-} == all ]] && pids=("${SIM_PIDS[@]}")
+  for pid in "${pids[@]}"; do
+    [[ -n $pid ]] || continue
+    kill "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+  done
   SIM_PID=
 }
 

@@ -27,7 +27,7 @@ source "$HERE/../harness.bash"
 harness_init "$1" ser2net
 
 TRANSPORTS=(pty raw rfc)
-declare -A SIMS PTYS
+declare -A TRACES PTYS
 S2N_PID=
 S2N=$(command -v ser2net || echo /usr/sbin/ser2net)
 if [[ ! -x $S2N ]]; then
@@ -42,11 +42,6 @@ cleanup() {
     kill "$S2N_PID" 2>/dev/null
     wait "$S2N_PID" 2>/dev/null
   fi
-  local t
-  for t in "${!SIMS[@]}"; do
-    kill "${SIMS[$t]}" 2>/dev/null
-    wait "${SIMS[$t]}" 2>/dev/null
-  done
   harness_cleanup
 }
 trap cleanup EXIT
@@ -57,7 +52,7 @@ harness_diagnostics() {
     echo "--- $t: screen ---"
     tmux -L "$SOCK" capture-pane -t "$t" -p 2>/dev/null
     echo "--- $t: trace (last 10 lines) ---"
-    tail -n 10 "$TMP/$t.trace" 2>/dev/null
+    tail -n 10 "${TRACES[$t]}" 2>/dev/null
   done
   echo "--- ser2net ---"
   tail -n 30 "$TMP/ser2net.out" 2>/dev/null
@@ -66,7 +61,7 @@ harness_diagnostics() {
 # Runs a command with the common helpers (screen, keys, received, fail)
 # pointed at one transport's console and simulator trace.
 on() {
-  local SESSION=$1 TRACE=$TMP/$1.trace
+  local SESSION=$1 TRACE=${TRACES[$1]}
   shift
   "$@"
 }
@@ -77,11 +72,11 @@ on() {
 commands() {
   received | sed -e 's/\\r/\\r\n/g' | awk '!/^RD (DM200|1915)\\r$/ && $0 != "\\r"'
 }
-trace_lines() { wc -l <"$TMP/$1.trace"; }
+trace_lines() { wc -l <"${TRACES[$1]}"; }
 # The commands in trace lines $2 to $3 of transport $1.
 commands_between() {
   local TRACE=$TMP/$1.part
-  sed -n "$2,$3p" "$TMP/$1.trace" >"$TRACE"
+  sed -n "$2,$3p" "${TRACES[$1]}" >"$TRACE"
   commands
 }
 
@@ -105,12 +100,9 @@ start_ser2net() {
 
 # --- three simulators, ser2net in front of two of them ----------------------------------
 for t in "${TRANSPORTS[@]}"; do
-  "$SIM" --link "$TMP/$t.com1" --trace "$TMP/$t.trace" --speed 20 >"$TMP/$t.sim.out" 2>&1 &
-  SIMS[$t]=$!
-done
-for t in "${TRANSPORTS[@]}"; do
-  wait_until 10 grep -q '^PTY /' "$TMP/$t.sim.out" || fail "$t: vekton-sim did not announce its PTY"
-  PTYS[$t]=$(sed -n 's/^PTY //p' "$TMP/$t.sim.out" | head -n 1)
+  start_sim --as "$t" --also --speed 20
+  TRACES[$t]=$TRACE
+  PTYS[$t]=$(sed -n 's/^PTY //p' "$SIM_OUT" | head -n 1)
 done
 RAW_PORT=$(free_port)
 RFC_PORT=$(free_port)
@@ -140,11 +132,9 @@ wait_until 5 bash -c "! ls -l /proc/$S2N_PID/fd 2>/dev/null | grep -qF -- '-> ${
   || fail "ser2net kept the line open after the probe left"
 
 # --- the consoles --------------------------------------------------------------------
-declare -A PORTS=([pty]=$TMP/pty.com1 [raw]=tcp://127.0.0.1:$RAW_PORT [rfc]=rfc2217://127.0.0.1:$RFC_PORT)
+declare -A PORTS=([pty]=$TMP/pty [raw]=tcp://127.0.0.1:$RAW_PORT [rfc]=rfc2217://127.0.0.1:$RFC_PORT)
 for t in "${TRANSPORTS[@]}"; do
-  tmux -L "$SOCK" new-session -d -s "$t" -x 80 -y 25 \
-    "cd $TMP && env TERM=xterm-256color LANG=C.UTF-8 VEKTON_COM1=${PORTS[$t]} $VEKTON; echo EXIT=\$? > $TMP/$t.exit; sleep 600" \
-    || fail "$t: tmux could not start"
+  start_console --session "$t" --port "${PORTS[$t]}"
 done
 each() { local t; for t in "${TRANSPORTS[@]}"; do on "$t" "$@"; done; }
 expect() {  # seconds, what, command...: on every transport
