@@ -72,15 +72,14 @@ cmp -s "$TMP/70x20.txt" "$TMP/70x20-later.txt" || fail "the screen changed while
 alive || fail "vekton did not wait at 70 x 20"
 
 # The same screen at 80 x 25 from a console started there, to compare with.
-tmux -L "$SOCK" new-session -d -s reference -x 80 -y 25 \
-  "cd $TMP && exec env TERM=xterm-256color LANG=C.UTF-8 VEKTON_COM1=$LINK $VEKTON" \
-  || fail "tmux could not start the reference console"
-wait_until 10 eval 'tmux -L "$SOCK" capture-pane -t reference -p | grep -qF "Enter Port Number to Vekton"' \
-  || fail "the reference console shows no port prompt"
+MAIN=$SESSION
+start_console --session reference
+wait_until 10 screen_has "Enter Port Number to Vekton" || fail "the reference console shows no port prompt"
 sleep 0.5
-tmux -L "$SOCK" capture-pane -t reference -p | tidy >"$TMP/reference.txt"
+screen | tidy >"$TMP/reference.txt"
 tmux -L "$SOCK" capture-pane -t reference -p -e >"$TMP/reference.cells"
 tmux -L "$SOCK" kill-session -t reference
+SESSION=$MAIN
 
 # --- 80 x 25: the screen it was on, complete --------------------------------------------------
 resize 80 25
