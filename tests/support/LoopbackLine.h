@@ -228,6 +228,65 @@ inline const std::string kPurgeAnswer = "\xff\xfa\x2c\x70\x03\xff\xf0"s;
 // --- scenarios both backends run ---------------------------------------------------
 // Each plays one server against port `port` (VEKTON_COM<port> is set here).
 
+// The negotiation, the line settings confirmed in two pieces, Telnet
+// escaping both ways and the purge, against a scripted server on port; the
+// last read may take freshWaitMs (Wine's loopback is slower).
+inline void NegotiatesSetsTheLineAndEscapesFF(int port, uint32_t freshWaitMs) {
+  Server server;
+  SetPort(port, server.Url("rfc2217"));
+  std::string opening, settings, data, purge;
+  std::atomic<bool> purged{false};
+  std::thread script([&] {
+    Peer peer(server.Accept());
+    opening = peer.Receive(kOpening.size());
+    peer.Send(kAgree);
+    settings = peer.Receive(kSet8E1.size());
+    peer.Send(kConfirm8E1.substr(0, 12));  // the answer in two pieces
+    Pause(20);
+    peer.Send(kConfirm8E1.substr(12));
+    // Line data with a doubled 0xFF and a Telnet command (NOP) inside.
+    peer.Send("CC\xff\xff\xff\xf1\r\n"s);
+    data = peer.Receive(4);
+    peer.Send("stale"s);
+    purge = peer.Receive(kPurgeBoth.size());
+    peer.Send(kPurgeAnswer);  // the purge answered
+    for (int i = 0; i < 400 && !purged; ++i) Pause(5);
+    peer.Send("fresh");
+    peer.Drain(300);
+  });
+  SerialHandle h = kInvalidSerialHandle;
+  ASSERT_EQ(SerialOpen(port, h), 0);
+  EXPECT_EQ(opening, kOpening);
+  ASSERT_TRUE(SerialSetSettings(h, kPlc));
+  EXPECT_EQ(settings, kSet8E1);
+  SerialSettings back;
+  ASSERT_TRUE(SerialGetSettings(h, back));
+  EXPECT_EQ(back.baud, 9600u);
+  EXPECT_EQ(back.parity, 'E');
+  SetReadTimeout(h, 52);
+
+  // Waiting bytes count line data only: 5, not the 8 received.
+  EXPECT_EQ(WaitForBytes(h, 5), 5u);
+  uint32_t waiting = 0;
+  ASSERT_TRUE(SerialClearError(h, waiting));
+  EXPECT_EQ(waiting, 5u);
+  EXPECT_EQ(Read(h, 10), "CC\xff\r\n"s);
+  ASSERT_TRUE(Write(h, "x\xffy"s));
+
+  // Purge: the stale data is dropped here and the server asked to purge.
+  EXPECT_EQ(WaitForBytes(h, 5), 5u);
+  ASSERT_TRUE(SerialPurge(h));
+  ASSERT_TRUE(SerialClearError(h, waiting));
+  EXPECT_EQ(waiting, 0u);
+  purged = true;
+  SetReadTimeout(h, freshWaitMs);
+  EXPECT_EQ(Read(h, 5), "fresh");
+  script.join();
+  EXPECT_EQ(data, "x\xff\xffy"s);
+  EXPECT_EQ(purge, kPurgeBoth);
+  SerialClose(h);
+}
+
 // Line data that comes in the same segment as the server's negotiation: a
 // device server sends what its serial line had buffered right behind its
 // opening (ser2net does, after a restart), and a line confirmation can share
