@@ -167,33 +167,10 @@ int SerialOpen(int port, SerialHandle& handle) {
   return 0;
 }
 
-bool SerialGetSettings(SerialHandle h, SerialSettings& s) {
-  Port* p = FindUp(h);
-  if (!p) return false;
-  if (p->net) return win32::NetGetSettings(*p->net, s);
-  DCB d{};
-  d.DCBlength = sizeof d;
-  if (!GetCommState(H(*p), &d)) return Fail();
-  p->dcb = d;
-  s.baud = d.BaudRate;
-  s.parity = ParityLetter(d.Parity);
-  s.dataBits = d.ByteSize;
-  s.stopBits = d.StopBits == TWOSTOPBITS ? 2 : 1;
-  s.flagsSet = AnyFlagSet(d);
-  return true;
-}
+namespace {
 
-// Remembered for a reopening once they are in force.
-bool SetSettings(Port& port, const SerialSettings& s);
-
-bool SerialSetSettings(SerialHandle h, const SerialSettings& s) {
-  Port* p = FindUp(h);
-  if (!p || !SetSettings(*p, s)) return false;
-  p->settingsSet = true;
-  p->lastSet = s;
-  return true;
-}
-
+// What SerialSetSettings and SerialSetTimeouts apply, and a reopened line
+// gets again (they remember it once it is in force).
 bool SetSettings(Port& port, const SerialSettings& s) {
   Port* p = &port;
   if (p->net) return win32::NetSetSettings(*p->net, s);
@@ -216,6 +193,45 @@ bool SetSettings(Port& port, const SerialSettings& s) {
   return true;
 }
 
+bool SetTimeouts(Port& port, const SerialTimeouts& t) {
+  Port* p = &port;
+  if (p->net) return win32::NetSetTimeouts(*p->net, t);
+  COMMTIMEOUTS c{};
+  c.ReadIntervalTimeout = t.readInterval;
+  c.ReadTotalTimeoutMultiplier = t.readTotalMultiplier;
+  c.ReadTotalTimeoutConstant = t.readTotalConstant;
+  c.WriteTotalTimeoutMultiplier = t.writeTotalMultiplier;
+  c.WriteTotalTimeoutConstant = t.writeTotalConstant;
+  if (!SetCommTimeouts(H(*p), &c)) return Fail();
+  return true;
+}
+
+}  // namespace
+
+bool SerialGetSettings(SerialHandle h, SerialSettings& s) {
+  Port* p = FindUp(h);
+  if (!p) return false;
+  if (p->net) return win32::NetGetSettings(*p->net, s);
+  DCB d{};
+  d.DCBlength = sizeof d;
+  if (!GetCommState(H(*p), &d)) return Fail();
+  p->dcb = d;
+  s.baud = d.BaudRate;
+  s.parity = ParityLetter(d.Parity);
+  s.dataBits = d.ByteSize;
+  s.stopBits = d.StopBits == TWOSTOPBITS ? 2 : 1;
+  s.flagsSet = AnyFlagSet(d);
+  return true;
+}
+
+bool SerialSetSettings(SerialHandle h, const SerialSettings& s) {
+  Port* p = FindUp(h);
+  if (!p || !SetSettings(*p, s)) return false;
+  p->settingsSet = true;
+  p->lastSet = s;
+  return true;
+}
+
 bool SerialGetTimeouts(SerialHandle h, SerialTimeouts& t) {
   Port* p = FindUp(h);
   if (!p) return false;
@@ -230,26 +246,11 @@ bool SerialGetTimeouts(SerialHandle h, SerialTimeouts& t) {
   return true;
 }
 
-bool SetTimeouts(Port& port, const SerialTimeouts& t);
-
 bool SerialSetTimeouts(SerialHandle h, const SerialTimeouts& t) {
   Port* p = FindUp(h);
   if (!p || !SetTimeouts(*p, t)) return false;
   p->timeoutsSet = true;
   p->lastTimeouts = t;
-  return true;
-}
-
-bool SetTimeouts(Port& port, const SerialTimeouts& t) {
-  Port* p = &port;
-  if (p->net) return win32::NetSetTimeouts(*p->net, t);
-  COMMTIMEOUTS c{};
-  c.ReadIntervalTimeout = t.readInterval;
-  c.ReadTotalTimeoutMultiplier = t.readTotalMultiplier;
-  c.ReadTotalTimeoutConstant = t.readTotalConstant;
-  c.WriteTotalTimeoutMultiplier = t.writeTotalMultiplier;
-  c.WriteTotalTimeoutConstant = t.writeTotalConstant;
-  if (!SetCommTimeouts(H(*p), &c)) return Fail();
   return true;
 }
 
