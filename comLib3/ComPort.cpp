@@ -24,16 +24,13 @@ struct LineRecord {
 LineRecord Lines[kMaxComPorts + 1];
 uint32_t LossCount = 0;
 int64_t LossHundredths = 0;  // of the losses that have ended
-TimeStamp LastWentAt;
 LineWaitHook WaitHook = nullptr;
 
 void MarkDown(int port) {
   LineRecord& r = Lines[port];
   if (r.down) return;
   r.down = true;
-  r.givenUp = false;
   StopwatchStart(r.since, r.lap);
-  LastWentAt = r.since;
   ++LossCount;
 }
 
@@ -157,12 +154,12 @@ LineLosses ComLineLosses() {
   LineLosses l;
   l.count = LossCount;
   l.downHundredths = LossHundredths;
-  l.wentAt = LastWentAt;
   for (int port = 1; port <= kMaxComPorts; ++port) {
     if (!Lines[port].down) continue;
     TimeStamp now;
     l.downHundredths += StopwatchRead(Lines[port].since, now);
     l.down = true;
+    l.wentAt = Lines[port].since;
   }
   return l;
 }
@@ -171,7 +168,6 @@ void ComLinesReset() {
   for (auto& r : Lines) r = LineRecord{};
   LossCount = 0;
   LossHundredths = 0;
-  LastWentAt = TimeStamp{};
 }
 
 void ComPurge(int port) {

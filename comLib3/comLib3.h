@@ -117,7 +117,7 @@ struct LineLosses {
   uint32_t count = 0;
   int64_t downHundredths = 0;
   bool down = false;     // a line is down now
-  TimeStamp wentAt;      // the clock when the last loss began
+  TimeStamp wentAt;      // the clock when the loss going on began
 };
 LineLosses ComLineLosses();
 // No line lost, none down (part of ComLib3Init).
