@@ -139,8 +139,11 @@ void Verdict(std::string& out, const Run& run) {
     out += "<li><span class=\"badge ok\">Complete</span>The run ended with its test summary";
     out += errors == 0 ? " and no carousel position errors.</li>" : ".</li>";
   } else {
-    out += "<li><span class=\"badge bad\">Incomplete</span>" +
-           (run.incompleteReason.empty() ? std::string("the file ends early") : Html(run.incompleteReason));
+    // The reason is a clause ("the file ends after line 40, ..."); after the
+    // badge it starts a sentence.
+    std::string reason = run.incompleteReason.empty() ? std::string("the file ends early") : run.incompleteReason;
+    if (reason[0] >= 'a' && reason[0] <= 'z') reason[0] = static_cast<char>(reason[0] - 'a' + 'A');
+    out += "<li><span class=\"badge bad\">Incomplete</span>" + Html(reason);
     out += HasSummary(run.summary) ? ". The summary is cut short." : ". The file holds no test summary.";
     out += "</li>";
   }

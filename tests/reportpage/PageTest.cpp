@@ -82,7 +82,7 @@ TEST(ReportPage, TextFromAFileIsShownNeverObeyed) {
   EXPECT_NE(page.find("&lt;script&gt;alert(1)&lt;/script&gt; &amp; &quot;x&quot; &#39;y&#39;"), std::string::npos);
   EXPECT_NE(page.find("&lt;img src=x onerror=alert(1)&gt;\xEF\xBF\xBD[31m.spf"), std::string::npos);
   EXPECT_NE(page.find("line 40: line &lt;i&gt;cut&lt;/i&gt; &amp; &quot;quoted&quot;"), std::string::npos);
-  EXPECT_NE(page.find("ends &lt;here&gt; &amp; &#39;now&#39;"), std::string::npos);
+  EXPECT_NE(page.find("Ends &lt;here&gt; &amp; &#39;now&#39;"), std::string::npos);
   EXPECT_NE(page.find("&lt;/td&gt;&lt;/tr&gt;&lt;/table&gt;&lt;script&gt;"), std::string::npos);
   // Control characters would reach a terminal that shows the page's source.
   for (char c : page) {
@@ -210,7 +210,7 @@ TEST(ReportPage, TheVerdictComesFirstAndSaysWhatIsWrong) {
   cut.complete = false;
   cut.incompleteReason = "the file ends in the test summary, line 120";
   page = WritePage({cut}, kGenerator);
-  EXPECT_NE(page.find("Incomplete</span>the file ends in the test summary, line 120. The summary is cut short."),
+  EXPECT_NE(page.find("Incomplete</span>The file ends in the test summary, line 120. The summary is cut short."),
             std::string::npos);
 }
 
