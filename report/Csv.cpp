@@ -34,7 +34,10 @@ constexpr const char* kColumns[] = {
     "access_pr_mean_s", "access_pr_min_s", "access_pr_max_s", "load_min_s", "load_max_s", "load_pr_mean_s",
     "load_pr_min_s", "load_pr_max_s", "unload_min_s", "unload_max_s", "unload_pr_mean_s", "unload_pr_min_s",
     "unload_pr_max_s", "temperature_min_c", "temperature_max_c", "humidity_min_pct", "humidity_max_pct", "co2_min_pct",
-    "co2_max_pct", "access_mode", "cassettes", "plate_trace", "addressing", "cassette_levels", "procedure"};
+    "co2_max_pct", "access_mode", "cassettes", "plate_trace", "addressing", "cassette_levels", "procedure",
+    // From the console's note beside the result file; empty when there is
+    // none (the console leaves one only when the line was lost).
+    "line_losses", "line_down_s"};
 
 // A text as a cell: made clean, and kept from being taken for a formula by
 // a spreadsheet (a leading = + - @ gets an apostrophe, as spreadsheets
@@ -135,6 +138,8 @@ std::string WriteCsv(const std::vector<Run>& runs) {
     row.push_back(TextCell(Cp437ToUtf8(s.addressing)));
     row.push_back(TextCell(Cp437ToUtf8(s.cassetteLevels)));
     row.push_back(TextCell(Cp437ToUtf8(s.procedure)));
+    row.push_back(Count(run.lineLosses));
+    row.push_back(Count(run.lineDownSeconds));
     AppendRow(out, row);
   }
   return out;

@@ -315,7 +315,10 @@ std::string Marks(const Run& run, const char*& cls) {
   // run's own section tells about it.
   if (uncounted > 1) marks += ", \xE2\x89\xA5" + Integer(uncounted) + " not counted";
   if (!run.problems.empty()) marks += ", " + Integer(static_cast<int64_t>(run.problems.size())) + " damaged";
-  cls = !run.complete || run.summary.carPosErrors > 0 ? "bad" : uncounted > 1 || !run.problems.empty() ? "warn" : "ok";
+  if (run.lineLosses > 0)
+    marks += ", line lost " + (run.lineLosses == 1 ? std::string("once") : Integer(run.lineLosses) + " times");
+  const bool warn = uncounted > 1 || !run.problems.empty() || run.lineLosses > 0;
+  cls = !run.complete || run.summary.carPosErrors > 0 ? "bad" : warn ? "warn" : "ok";
   return marks;
 }
 

@@ -241,4 +241,17 @@ TEST_F(ReportCli, TheConsolesLineNoteBesideARunShowsInItsVerdict) {
   ASSERT_EQ(Report({"1234_03.spf"}).status, 0);
   EXPECT_FALSE(Has(FileText("1234_02.html"), "Line lost</span>"));
   EXPECT_FALSE(Has(FileText("1234_03.html"), "Line lost</span>"));
+
+  // Among several runs the comparison marks the one with losses, and the
+  // table's last two columns carry the note (empty without one).
+  ASSERT_EQ(Report({"-o", "all.html", "--csv", "all.csv", "1234_01.spf", "1234_02.spf"}).status, 0);
+  EXPECT_TRUE(Has(FileText("all.html"), "complete, line lost 2 times"));
+  const std::string csv = FileText("all.csv");
+  const size_t headerEnd = csv.find("\r\n");
+  ASSERT_NE(headerEnd, std::string::npos);
+  EXPECT_EQ(csv.substr(headerEnd - 23, 24), "line_losses,line_down_s\r");
+  const size_t row2 = csv.find("\r\n", headerEnd + 2);
+  ASSERT_NE(row2, std::string::npos);
+  EXPECT_EQ(csv.substr(row2 - 5, 6), ",2,55\r");
+  EXPECT_EQ(csv.substr(csv.size() - 4), ",,\r\n");
 }
