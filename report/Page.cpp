@@ -127,6 +127,9 @@ std::string IntervalText(const Run& run) {
 
 // --- the verdict ---------------------------------------------------------------------
 
+// "once", "2 times".
+std::string Times(int64_t n) { return n == 1 ? std::string("once") : Integer(n) + " times"; }
+
 void Verdict(std::string& out, const Run& run) {
   const int64_t errors = run.summary.carPosErrors;
   const int64_t uncounted = run.UncountedAccesses();
@@ -152,7 +155,7 @@ void Verdict(std::string& out, const Run& run) {
            Plural(errors, "carousel position error", "carousel position errors") + ".</li>";
   if (run.lineLosses > 0)
     out += "<li><span class=\"badge warn\">Line lost</span>The line to the store was lost " +
-           (run.lineLosses == 1 ? std::string("once") : Integer(run.lineLosses) + " times") +
+           Times(run.lineLosses) +
            " during the run, down " + Integer(run.lineDownSeconds) +
            " s in all (the console's note beside the result file). The test went on each time the line was "
            "back; an access the loss fell into shows its time.</li>";
@@ -316,7 +319,7 @@ std::string Marks(const Run& run, const char*& cls) {
   if (uncounted > 1) marks += ", \xE2\x89\xA5" + Integer(uncounted) + " not counted";
   if (!run.problems.empty()) marks += ", " + Integer(static_cast<int64_t>(run.problems.size())) + " damaged";
   if (run.lineLosses > 0)
-    marks += ", line lost " + (run.lineLosses == 1 ? std::string("once") : Integer(run.lineLosses) + " times");
+    marks += ", line lost " + Times(run.lineLosses);
   const bool warn = uncounted > 1 || !run.problems.empty() || run.lineLosses > 0;
   cls = !run.complete || run.summary.carPosErrors > 0 ? "bad" : warn ? "warn" : "ok";
   return marks;
