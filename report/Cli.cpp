@@ -40,6 +40,13 @@ bool EndsWithNoCase(std::string_view s, std::string_view tail) {
                     [](char a, char b) { return std::tolower(static_cast<unsigned char>(a)) == b; });
 }
 
+// A file beside a result file: X.spf gives X followed by ending.
+std::string BesideResultFile(std::string_view resultFile, const char* ending) {
+  std::string path(resultFile);
+  if (EndsWithNoCase(path, ".spf")) path.resize(path.size() - 4);
+  return path + ending;
+}
+
 int Usage(std::ostream& err, const std::string& why) {
   err << "vekton-report: " << why << " (see --help)\n";
   return 2;
@@ -71,17 +78,9 @@ int WriteOutput(const std::string& path, const std::string& bytes, bool force, c
 
 std::string Generator() { return std::string("vekton-report ") + VEKTON_VERSION; }
 
-std::string PagePathFor(std::string_view resultFile) {
-  std::string path(resultFile);
-  if (EndsWithNoCase(path, ".spf")) path.resize(path.size() - 4);
-  return path + ".html";
-}
+std::string PagePathFor(std::string_view resultFile) { return BesideResultFile(resultFile, ".html"); }
 
-std::string LineNotePathFor(std::string_view resultFile) {
-  std::string path(resultFile);
-  if (EndsWithNoCase(path, ".spf")) path.resize(path.size() - 4);
-  return path + ".line.txt";
-}
+std::string LineNotePathFor(std::string_view resultFile) { return BesideResultFile(resultFile, ".line.txt"); }
 
 std::string LineNoteText(int64_t losses, int64_t downSeconds) {
   return "Line lost: " + std::to_string(losses) + "\nDown [s]: " + std::to_string(downSeconds) + "\n";
