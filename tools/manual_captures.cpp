@@ -22,39 +22,26 @@
 #include "VKT_Lib3/VKT_Lib3.h"
 #include "comLib3/comLib3.h"
 #include "console/Console.h"
-#include "platform/cp437.h"
 #include "platform/crt.h"
 #include "platform/screen_model.h"
 #include "platform/virtual/virtual.h"
+#include "report/ResultFile.h"
 #include "sim/harness.h"
 
 namespace {
 
-std::string Utf8(char32_t c) {
-  std::string s;
-  if (c < 0x80) {
-    s += static_cast<char>(c);
-  } else if (c < 0x800) {
-    s += static_cast<char>(0xC0 | (c >> 6));
-    s += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    s += static_cast<char>(0xE0 | (c >> 12));
-    s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    s += static_cast<char>(0x80 | (c & 0x3F));
-  }
-  return s;
+// A line of code page 437 as the technician sees it: Unicode, the blanks at
+// its end cut.
+std::string Shown(const std::string& cp437) {
+  std::string row = report::Cp437ToUtf8(cp437);
+  row.erase(row.find_last_not_of(' ') + 1);
+  return row;
 }
 
-// The screen as the technician sees it: 25 rows, code page 437 shown as
-// Unicode, the blanks at the end of each row cut.
+// The screen: its 25 rows.
 std::string ScreenText() {
   std::string all;
-  for (int y = 1; y <= ScreenModel::kRows; ++y) {
-    std::string row;
-    for (unsigned char b : gScreen.Row(y)) row += b == 0 ? std::string(" ") : Utf8(kCp437ToUnicode[b]);
-    row.erase(row.find_last_not_of(' ') + 1);
-    all += row + "\n";
-  }
+  for (int y = 1; y <= ScreenModel::kRows; ++y) all += Shown(gScreen.Row(y)) + "\n";
   return all;
 }
 
@@ -227,12 +214,7 @@ bool Run(const Scenario& s, const std::string& outDir) {
   // The random-access test's result file, as the console wrote it.
   if (s.name == "random-access") {
     std::ofstream f(outDir + "/result-file.txt", std::ios::binary);
-    for (const std::string& line : vt::FileLines("1234_00.spf")) {
-      std::string row;
-      for (unsigned char b : line) row += Utf8(kCp437ToUnicode[b]);
-      row.erase(row.find_last_not_of(' ') + 1);
-      f << row << "\n";
-    }
+    for (const std::string& line : vt::FileLines("1234_00.spf")) f << Shown(line) << "\n";
     if (!f) driver.failed = true;
   }
   if (!driver.Done() || code != 0 || driver.failed) {
