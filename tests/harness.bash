@@ -203,13 +203,20 @@ exited() { test -s "$TMP/$SESSION.exit"; }
 exit_code() { sed 's/^EXIT=//' "$TMP/$SESSION.exit" 2>/dev/null; }
 console_alive() { local p; p=$(console_pid); [[ -n $p && -d /proc/$p ]] && ! exited; }
 
-# The standard start-up: port 1, no operator name, the main menu.
-to_menu() {
-  wait_until 10 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
+# log_on [WHO]: the start-up's two questions answered, port 1 and no
+# operator name; WHO, when given, begins a failure's message.
+log_on() {
+  local who=${1:+$1: }
+  wait_until 10 screen_has "Enter Port Number to Vekton" || fail "${who}no port prompt"
   keys 1
   key Enter
-  wait_until 5 screen_has "Enter Operator Name" || fail "no operator prompt"
+  wait_until 5 screen_has "Enter Operator Name" || fail "${who}no operator prompt"
   key Enter
+}
+
+# The standard start-up: port 1, no operator name, the main menu.
+to_menu() {
+  log_on
   wait_until 10 menu_ready || fail "no main menu"
 }
 

@@ -16,11 +16,7 @@ answer_shown() { screen | grep -A1 'RD DM0 *$' | tail -n 1 | grep -Eq '^ *[0-9]{
 start_sim
 start_console
 
-wait_until 10 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
-keys 1
-key Enter
-wait_until 5 screen_has "Enter Operator Name" || fail "no operator prompt"
-key Enter
+log_on
 
 # The start-up result stays for half a second before the menu.
 wait_until 10 screen_has " Closed" || fail "start-up did not reach the controller"

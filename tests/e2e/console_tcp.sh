@@ -21,11 +21,7 @@ session() {
   SESSION=$1
   rm -f "$TMP/$SESSION.exit" "$TMP/$SESSION.pid"
   start_console
-  wait_until 10 screen_has "Enter Port Number to Vekton" || fail "$1: no port prompt"
-  keys 1
-  key Enter
-  wait_until 5 screen_has "Enter Operator Name" || fail "$1: no operator prompt"
-  key Enter
+  log_on "$1"
   wait_until 10 screen_has " Closed" || fail "$1: start-up did not reach the controller"
   screen | grep -q '^Open Comport 0 *$' || fail "$1: no 'Open Comport 0' line"
   screen | grep -q '^Communication Request to Hardware CC *$' || fail "$1: no 'CC' line"
@@ -74,11 +70,7 @@ port_error() {
   PORT=$2
   rm -f "$TMP/$SESSION.exit"
   start_console
-  wait_until 10 screen_has "Enter Port Number to Vekton" || fail "$1: no port prompt"
-  keys 1
-  key Enter
-  wait_until 5 screen_has "Enter Operator Name" || fail "$1: no operator prompt"
-  key Enter
+  log_on "$1"
   wait_until 5 screen_has "Invalid Port Number: 1   E$3" || fail "$1: no port error E$3"
   sleep 0.5
   screen_has "Unable to open Comport" && fail "$1: the port error did not wait for a key"
@@ -98,11 +90,7 @@ port_error unresolvable tcp://no-such-store.invalid:5000 20001
 SESSION=esc
 PORT="rfc2217://$ADDR"
 start_console
-wait_until 10 screen_has "Enter Port Number to Vekton" || fail "esc: no port prompt"
-keys 1
-key Enter
-wait_until 5 screen_has "Enter Operator Name" || fail "esc: no operator prompt"
-key Enter
+log_on esc
 sleep 0.3
 key Escape
 t0=$(date +%s%N)

@@ -20,11 +20,7 @@ answer_of() {
 start_sim
 start_console
 
-wait_until 10 screen_has "Enter Port Number to Vekton" || fail "no port prompt"
-keys 1
-key Enter
-wait_until 5 screen_has "Enter Operator Name" || fail "no operator prompt"
-key Enter
+log_on
 wait_until 10 screen_has "Enter [0..6]" || fail "no main menu"
 
 # --- choice 2: the flag monitor ----------------------------------------------------
