@@ -278,6 +278,16 @@ terminal_restored() {
   return $ok
 }
 
+# leave_with_choice_0 [WHO]: choice 0 from the menu, and the console ends
+# with exit code 0; WHO, when given, begins a failure's message.
+leave_with_choice_0() {
+  local who=${1:+$1: }
+  keys 0
+  key Enter
+  wait_until 10 test -s "$TMP/$SESSION.exit" || fail "${who}vekton did not exit after choice 0"
+  [[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "${who}exit code: $(cat "$TMP/$SESSION.exit")"
+}
+
 # Choice 0 from the menu: exit code 0 and the terminal restored. Prints
 # what is wrong, if anything.
 quit_console() {

@@ -66,9 +66,6 @@ received | grep -qF 'WR DM0 1\rWR DM5 1\rST 1908\r' || fail "no pick from 1,1"
 received | grep -qF 'WR DM0 65527\rWR DM5 22\rST 1909\r' || fail "cassette 9's top level not loaded by negative DM0"
 
 # --- quit ------------------------------------------------------------------------------
-keys 0
-key Enter
-wait_until 10 test -s "$TMP/$SESSION.exit" || fail "vekton did not exit after choice 0"
-[[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/$SESSION.exit")"
+leave_with_choice_0
 
 echo "PASS: all_slots ($(accesses_ok) accesses)"

@@ -87,10 +87,7 @@ awk '
   }' "$TMP/polls" || fail "status polls do not alternate about twice a second"
 
 # --- quit ------------------------------------------------------------------------------
-keys 0
-key Enter
-wait_until 10 test -s "$TMP/$SESSION.exit" || fail "vekton did not exit after choice 0"
-[[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/$SESSION.exit")"
+leave_with_choice_0
 wait_until 5 test -s "$TMP/$SESSION.stty" || fail "no terminal state after exit"
 grep -Eq '(^| )icanon( |$)' "$TMP/$SESSION.stty" && grep -Eq '(^| )echo( |$)' "$TMP/$SESSION.stty" \
   || fail "terminal left in raw mode: $(cat "$TMP/$SESSION.stty")"

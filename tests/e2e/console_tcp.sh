@@ -39,10 +39,7 @@ session() {
     || fail "$1: answer to RD DM0 not shown"
   key Escape
   wait_until 10 menu_ready || fail "$1: menu did not come back after Esc"
-  keys 0
-  key Enter
-  wait_until 10 test -s "$TMP/$SESSION.exit" || fail "$1: vekton did not exit after choice 0"
-  [[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "$1: exit code $(cat "$TMP/$SESSION.exit")"
+  leave_with_choice_0 "$1"
   tmux -L "$SOCK" kill-session -t "$SESSION" 2>/dev/null
 }
 

@@ -78,8 +78,5 @@ wait_until 10 grep -q 'Line lost</span>The line to the store was lost once' "$WO
 
 keys " "
 wait_until 10 menu_ready || fail "no menu after the summary's key"
-keys 0
-key Enter
-wait_until 10 test -s "$TMP/$SESSION.exit" || fail "vekton did not exit after choice 0"
-[[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/$SESSION.exit")"
+leave_with_choice_0
 echo "PASS: line_back over $TRANSPORT ($total accesses counted, $finished performed, line lost once)"

@@ -88,9 +88,6 @@ wait_until 10 screen_has "Enter [0..6]" || fail "Esc did not leave the macros sc
 [[ $(count_received 'CQ\r') -eq 3 ]] || fail "the macros bracket did not end with CQ"
 
 # --- quit ----------------------------------------------------------------------------
-keys 0
-key Enter
-wait_until 10 test -s "$TMP/$SESSION.exit" || fail "vekton did not exit after choice 0"
-[[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/$SESSION.exit")"
+leave_with_choice_0
 
 echo "PASS: monitor_macros"

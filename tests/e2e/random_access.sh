@@ -78,10 +78,7 @@ tr -d '\r' <"$RESULT" | cmp -s - "$RESULT" || fail "the file holds carriage retu
 # --- any key: the menu; 0: the end ----------------------------------------------------------
 keys " "
 wait_until 10 menu_ready || fail "no menu after the summary's key"
-keys 0
-key Enter
-wait_until 10 test -s "$TMP/$SESSION.exit" || fail "vekton did not exit after choice 0"
-[[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/$SESSION.exit")"
+leave_with_choice_0
 [[ $(ls "$WORK" | tr '\n' ' ') == "1234_00.html 1234_00.spf " ]] \
   || fail "not the result file and its page alone in the working directory: $(ls "$WORK")"
 

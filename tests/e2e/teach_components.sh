@@ -107,9 +107,6 @@ keys x
 wait_until 10 menu_ready || fail "menu did not come back after the statistics"
 
 # --- 0: quit -------------------------------------------------------------------------------
-keys 0
-key Enter
-wait_until 10 test -s "$TMP/$SESSION.exit" || fail "vekton did not exit after choice 0"
-[[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/$SESSION.exit")"
+leave_with_choice_0
 
 echo "PASS: teach_components"

@@ -184,9 +184,6 @@ finished=$(performed)
 # --- any key: the menu; 0: the end ------------------------------------------------------------
 keys " "
 wait_until 10 menu_ready || fail "no menu after the summary's key"
-keys 0
-key Enter
-wait_until 10 test -s "$TMP/$SESSION.exit" || fail "vekton did not exit after choice 0"
-[[ $(cat "$TMP/$SESSION.exit") == "EXIT=0" ]] || fail "exit code: $(cat "$TMP/$SESSION.exit")"
+leave_with_choice_0
 
 echo "PASS: terminal_size ($total accesses counted, $((finished - small_from)) performed after the terminal was first made small)"
