@@ -310,6 +310,15 @@ received_lines() { received "${1:-$TRACE}" | sed 's/\\r/\n/g'; }
 count_received_lines() { received_lines | grep -cxF -- "$1"; }
 received_lines_at_least() { (( $(count_received_lines "$1") >= $2 )); }
 
+# --- the store's record and the result file ------------------------------------------
+# Accesses the store has finished, from its record (comment lines left out).
+performed() { grep -c ' ok$' "$ACCESSES" 2>/dev/null; }
+accesses_at_least() { (( $(performed) >= $1 )); }
+# The console's process: the file among its open files?
+holds_open() { ls -l "/proc/$(console_pid)/fd" 2>/dev/null | grep -qF -- "$1"; }
+# The count on a result file's "Total Accesses:" line.
+total_accesses() { sed -n 's/^Total Accesses: *\([0-9][0-9]*\)$/\1/p' "$1"; }
+
 # --- common screens ------------------------------------------------------------------
 # Menu choice 7, the standard random-access test with the given interval in
 # seconds, not inverted: the run begins after the last answer.

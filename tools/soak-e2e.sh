@@ -58,7 +58,6 @@ fail() {
 
 rss_kb() { awk '/^VmRSS:/ { print $2 }' "/proc/$(console_pid)/status" 2>/dev/null; }
 fds() { ls "/proc/$(console_pid)/fd" 2>/dev/null | wc -l; }
-performed() { grep -c ' ok$' "$ACCESSES" 2>/dev/null; }
 
 FX_SPEED=$SPEED fault_start_sim || fail "no simulator"
 start_console "$WORK"
@@ -112,7 +111,7 @@ sleep 0.5
 [[ $(tail -n 1 "$RESULT") == "Mean UnLoad Time:"* ]] || fail "the result file does not end with the summary"
 SUMMARY_FDS=$(fds)
 
-total=$(sed -n 's/^Total Accesses: *\([0-9][0-9]*\)$/\1/p' "$RESULT")
+total=$(total_accesses "$RESULT")
 mean=$(sed -n 's/^Mean Access Time: *\([0-9.]*\) .*$/\1/p' "$RESULT")
 climate=$(awk '/^Temp  Hmd   CO2   Opt$/ { on = 1; next } on && /^$/ { exit } on { n++ } END { print n + 0 }' "$RESULT")
 # The store's record: one line per access, "ok" when it went right.

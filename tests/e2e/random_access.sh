@@ -20,12 +20,6 @@ harness_diagnostics() {
   cat "$RESULT"
 }
 
-# Accesses the store has finished, from its record (comment lines left out).
-performed() { grep -c ' ok$' "$ACCESSES" 2>/dev/null; }
-accesses_at_least() { (( $(performed) >= $1 )); }
-# The console's process: the result file among its open files?
-holds_result() { ls -l "/proc/$(console_pid)/fd" 2>/dev/null | grep -qF -- "$RESULT"; }
-
 # --- the simulated store ----------------------------------------------------------
 start_sim --speed 10
 start_console "$WORK"
@@ -37,7 +31,7 @@ start_standard_random_access 1
 
 # The plate is fetched from 1,1, then the timed accesses follow.
 wait_until 10 test -s "$RESULT" || fail "no result file $RESULT"
-wait_until 10 holds_result || fail "the console does not hold the result file open during the run"
+wait_until 10 holds_open "$RESULT" || fail "the console does not hold the result file open during the run"
 wait_until 60 accesses_at_least 6 || fail "fewer than 6 accesses within a minute"
 screen | grep -q $'\xe2\x94\x82At ' || fail "no timed access line on the screen"
 
@@ -51,7 +45,7 @@ grep -q '^          Total Accesses: *[0-9][0-9]*$' <<<"$summary" || fail "no 'To
 grep -qF 'Access:                            Including Gate Cycle' <<<"$summary" || fail "no 'Access:' line"
 
 # The file is complete and closed while the summary waits for its key.
-holds_result && fail "the result file is still open after the summary"
+holds_open "$RESULT" && fail "the result file is still open after the summary"
 wait_until 10 screen_has "Report page: 1234_00.html" || fail "the summary does not name the report page"
 grep -q '<svg' "$WORK/1234_00.html" || fail "the page holds no chart"
 [[ $(head -n 1 "$RESULT") == "_______________________________________________________" ]] \
@@ -64,7 +58,7 @@ grep -qxF '[s]   Mean Min. Max.      Mean Min. Max.' "$RESULT" || fail "no histo
 grep -qF 'Complete Test Summary' "$RESULT" || fail "no summary section"
 last=$(tail -n 1 "$RESULT")
 [[ $last == "Mean UnLoad Time:"* ]] || fail "the file does not end with the summary: '$last'"
-total=$(sed -n 's/^Total Accesses: *\([0-9][0-9]*\)$/\1/p' "$RESULT")
+total=$(total_accesses "$RESULT")
 finished=$(performed)
 # The store performed every access the console counted, the plate's fetch
 # from 1,1 besides, and the access the quit came in, which is not counted.

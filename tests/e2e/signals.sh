@@ -21,11 +21,6 @@ harness_diagnostics() {
 
 start_sim --speed 10
 
-# Accesses the store has finished, from its record.
-performed() { grep -c ' ok$' "$ACCESSES" 2>/dev/null; }
-accesses_at_least() { (( $(performed) >= $1 )); }
-holds_file() { ls -l "/proc/$(console_pid)/fd" 2>/dev/null | grep -qF -- "$1"; }
-
 CASE=0
 # A fresh console in a session of its own, at the main menu, and the store
 # as at the start: the run a signal ended may have left an access half done
@@ -103,7 +98,7 @@ random_run() {
   keys N
   file=$(printf '%s/1234_%02d.spf' "$WORK" "$before")
   wait_until 10 test -s "$file" || fail "no result file $file"
-  wait_until 10 holds_file "$file" || fail "the console does not hold $file open"
+  wait_until 10 holds_open "$file" || fail "the console does not hold $file open"
   local want=$(( $(performed) + 3 ))
   wait_until 60 accesses_at_least "$want" || fail "the run makes no accesses ($(performed) of $want after 60 s)"
   echo "$file"
@@ -123,7 +118,7 @@ check_summary_file() {  # file where
   [[ -n $climate && -n $stats && -n $columns && -n $summary ]] || fail "$where: a section is missing from $file"
   (( climate < stats && stats < columns && columns < summary )) || fail "$where: the sections of $file are out of order"
   [[ $(tail -n 1 "$file") == "Mean UnLoad Time:"* ]] || fail "$where: $file does not end with the summary"
-  total=$(sed -n 's/^Total Accesses: *\([0-9][0-9]*\)$/\1/p' "$file")
+  total=$(total_accesses "$file")
   [[ -n $total ]] && (( total >= 2 )) || fail "$where: 'Total Accesses' is '$total'"
   echo "$total"
 }

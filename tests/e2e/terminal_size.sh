@@ -23,8 +23,6 @@ harness_diagnostics() {
   cat "$RESULT"
 }
 
-performed() { grep -c ' ok$' "$ACCESSES" 2>/dev/null; }
-accesses_at_least() { (( $(performed) >= $1 )); }
 resize() { tmux -L "$SOCK" resize-window -t "$SESSION" -x "$1" -y "$2" || fail "tmux could not resize to $1 x $2"; }
 size_is() { [[ $(tmux -L "$SOCK" display -p -t "$SESSION" '#{pane_width}x#{pane_height}') == "$1x$2" ]]; }
 # The pane's text, trailing blanks of each line and blank lines at the end
@@ -176,7 +174,7 @@ grep -qF 'Handling Times Statistics' "$RESULT" || fail "no statistics section"
 grep -qF 'Complete Test Summary' "$RESULT" || fail "no summary section"
 last=$(tail -n 1 "$RESULT")
 [[ $last == "Mean UnLoad Time:"* ]] || fail "the file does not end with the summary: '$last'"
-total=$(sed -n 's/^Total Accesses: *\([0-9][0-9]*\)$/\1/p' "$RESULT")
+total=$(total_accesses "$RESULT")
 finished=$(performed)
 [[ -n $total ]] && (( total >= small_from + 2 && (total == finished - 1 || total == finished - 2) )) \
   || fail "Total Accesses $total does not fit the $finished accesses the store performed"
