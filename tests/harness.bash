@@ -316,6 +316,19 @@ performed() { grep -c ' ok$' "$ACCESSES" 2>/dev/null; }
 accesses_at_least() { (( $(performed) >= $1 )); }
 # The console's process: the file among its open files?
 holds_open() { ls -l "/proc/$(console_pid)/fd" 2>/dev/null | grep -qF -- "$1"; }
+# A result file that is whole: the report header first, each section, and
+# the summary's last line at its end.
+check_result_file() {
+  [[ $(head -n 1 "$1") == "_______________________________________________________" ]] \
+    || fail "the file does not start with the report header"
+  grep -qF 'System Data Summary' "$1" || fail "no 'System Data Summary' section"
+  grep -qF 'Climate Logging Data (Interal = 60s' "$1" || fail "no climate section"
+  grep -qF 'Handling Times Statistics' "$1" || fail "no statistics section"
+  grep -qF 'Complete Test Summary' "$1" || fail "no summary section"
+  local last
+  last=$(tail -n 1 "$1")
+  [[ $last == "Mean UnLoad Time:"* ]] || fail "the file does not end with the summary: '$last'"
+}
 # The count on a result file's "Total Accesses:" line.
 total_accesses() { sed -n 's/^Total Accesses: *\([0-9][0-9]*\)$/\1/p' "$1"; }
 

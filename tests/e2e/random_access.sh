@@ -48,16 +48,9 @@ grep -qF 'Access:                            Including Gate Cycle' <<<"$summary"
 holds_open "$RESULT" && fail "the result file is still open after the summary"
 wait_until 10 screen_has "Report page: 1234_00.html" || fail "the summary does not name the report page"
 grep -q '<svg' "$WORK/1234_00.html" || fail "the page holds no chart"
-[[ $(head -n 1 "$RESULT") == "_______________________________________________________" ]] \
-  || fail "the file does not start with the report header"
-grep -qF 'System Data Summary' "$RESULT" || fail "no 'System Data Summary' section"
-grep -qF 'Climate Logging Data (Interal = 60s' "$RESULT" || fail "no climate section"
+check_result_file "$RESULT"
 grep -qxF 'Temp  Hmd   CO2   Opt' "$RESULT" || fail "no climate column line"
-grep -qF 'Handling Times Statistics' "$RESULT" || fail "no statistics section"
 grep -qxF '[s]   Mean Min. Max.      Mean Min. Max.' "$RESULT" || fail "no histogram column line"
-grep -qF 'Complete Test Summary' "$RESULT" || fail "no summary section"
-last=$(tail -n 1 "$RESULT")
-[[ $last == "Mean UnLoad Time:"* ]] || fail "the file does not end with the summary: '$last'"
 total=$(total_accesses "$RESULT")
 finished=$(performed)
 # The store performed every access the console counted, the plate's fetch

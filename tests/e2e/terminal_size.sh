@@ -166,14 +166,7 @@ wait_until 30 screen_has "Mean UnLoad Time:" || fail "no summary after Q"
 capture 80x25-summary
 
 # --- the result file is whole ----------------------------------------------------------------------
-[[ $(head -n 1 "$RESULT") == "_______________________________________________________" ]] \
-  || fail "the file does not start with the report header"
-grep -qF 'System Data Summary' "$RESULT" || fail "no 'System Data Summary' section"
-grep -qF 'Climate Logging Data (Interal = 60s' "$RESULT" || fail "no climate section"
-grep -qF 'Handling Times Statistics' "$RESULT" || fail "no statistics section"
-grep -qF 'Complete Test Summary' "$RESULT" || fail "no summary section"
-last=$(tail -n 1 "$RESULT")
-[[ $last == "Mean UnLoad Time:"* ]] || fail "the file does not end with the summary: '$last'"
+check_result_file "$RESULT"
 total=$(total_accesses "$RESULT")
 finished=$(performed)
 [[ -n $total ]] && (( total >= small_from + 2 && (total == finished - 1 || total == finished - 2) )) \
