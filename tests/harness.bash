@@ -333,12 +333,14 @@ check_result_file() {
 total_accesses() { sed -n 's/^Total Accesses: *\([0-9][0-9]*\)$/\1/p' "$1"; }
 
 # --- common screens ------------------------------------------------------------------
-# Menu choice 7, the standard random-access test with the given interval in
-# seconds, not inverted: the run begins after the last answer.
+# start_standard_random_access INTERVAL [SECONDS]: menu choice 7, the
+# standard random-access test with the given interval in seconds, not
+# inverted; its first question is waited for SECONDS (default 15). The run
+# begins after the last answer.
 start_standard_random_access() {
   keys 7
   key Enter
-  wait_until 15 screen_has "Standard Test [Y/N]" || fail "no 'Standard Test' question"
+  wait_until "${2:-15}" screen_has "Standard Test [Y/N]" || fail "no 'Standard Test' question"
   keys Y
   wait_until 5 screen_has "Enter Interval Time (>1sec)" || fail "no interval prompt"
   keys "$1"

@@ -66,15 +66,7 @@ START_KB=$(rss_kb)
 START_FDS=$(fds)
 START_CPU=$(cpu_ticks)
 
-keys 7
-key Enter
-wait_until 10 screen_has "Standard Test [Y/N]" || fail "no 'Standard Test' question"
-keys Y
-wait_until 5 screen_has "Enter Interval Time (>1sec)" || fail "no interval prompt"
-keys 1
-key Enter
-wait_until 5 screen_has "Invers. Mode [Y/N]" || fail "no inverse-mode question"
-keys N
+start_standard_random_access 1 10
 RESULT=$WORK/1234_00.spf
 wait_until 15 test -s "$RESULT" || fail "no result file"
 

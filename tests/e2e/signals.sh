@@ -87,15 +87,7 @@ done
 # has done a few accesses of it. Prints the result file's name.
 random_run() {
   local before=$1 file
-  keys 7
-  key Enter
-  wait_until 10 screen_has "Standard Test [Y/N]" || fail "no 'Standard Test' question"
-  keys Y
-  wait_until 5 screen_has "Enter Interval Time (>1sec)" || fail "no interval prompt"
-  keys 1
-  key Enter
-  wait_until 5 screen_has "Invers. Mode [Y/N]" || fail "no inverse-mode question"
-  keys N
+  start_standard_random_access 1 10
   file=$(printf '%s/1234_%02d.spf' "$WORK" "$before")
   wait_until 10 test -s "$file" || fail "no result file $file"
   wait_until 10 holds_open "$file" || fail "the console does not hold $file open"
