@@ -348,3 +348,12 @@ start_standard_random_access() {
   wait_until 5 screen_has "Invers. Mode [Y/N]" || fail "no inverse-mode question"
   keys N
 }
+
+# quit_random_access [SECONDS]: Esc and Q in a random-access run, and its
+# summary on the screen; the quit question is waited for SECONDS (default 10).
+quit_random_access() {
+  key Escape
+  wait_until "${1:-10}" screen_has "Quit/Term ?" || fail "Esc did not ask 'Quit/Term ?'"
+  keys Q
+  wait_until 30 screen_has "Mean UnLoad Time:" || fail "no summary after Q"
+}

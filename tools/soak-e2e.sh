@@ -95,10 +95,7 @@ END_KB=$(rss_kb)
 END_FDS=$(fds)
 
 # --- quit the run: the summary, then the comparison --------------------------------------
-key Escape
-wait_until 15 screen_has "Quit/Term ?" || fail "Esc did not ask 'Quit/Term ?'"
-keys Q
-wait_until 30 screen_has "Mean UnLoad Time:" || fail "no summary after Q"
+quit_random_access 15
 sleep 0.5
 [[ $(tail -n 1 "$RESULT") == "Mean UnLoad Time:"* ]] || fail "the result file does not end with the summary"
 SUMMARY_FDS=$(fds)

@@ -51,10 +51,7 @@ n=$(performed)
 wait_until 60 accesses_at_least $((n + 4)) || fail "the run did not go on once the line was back"
 row_matches 1 'Line lost' && fail "row 1 still says the line is lost"
 
-key Escape
-wait_until 10 screen_has "Quit/Term ?" || fail "Esc did not ask 'Quit/Term ?'"
-keys Q
-wait_until 30 screen_has "Mean UnLoad Time:" || fail "no summary after Q"
+quit_random_access
 wait_until 5 screen_matches '^The line was lost once, for [0-9]+ s in all\. *$' \
   || fail "no line about the loss after the summary"
 

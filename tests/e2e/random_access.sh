@@ -36,10 +36,7 @@ wait_until 60 accesses_at_least 6 || fail "fewer than 6 accesses within a minute
 screen | grep -q $'\xe2\x94\x82At ' || fail "no timed access line on the screen"
 
 # --- Esc, Q: the summary -------------------------------------------------------------------
-key Escape
-wait_until 10 screen_has "Quit/Term ?" || fail "Esc did not ask 'Quit/Term ?'"
-keys Q
-wait_until 30 screen_has "Mean UnLoad Time:" || fail "no summary after Q"
+quit_random_access
 summary=$(screen)
 grep -q '^          Total Accesses: *[0-9][0-9]*$' <<<"$summary" || fail "no 'Total Accesses' line"
 grep -qF 'Access:                            Including Gate Cycle' <<<"$summary" || fail "no 'Access:' line"
