@@ -2,36 +2,21 @@
 // whose far end closes and is made anew at the same link path, a TCP
 // connection closed by its server. The port's handle stays; the platform
 // reopens it, at most once a second, with the settings last set.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <string>
 
 #include "platform/serial.h"
+#include "tests/support/LoopbackLine.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-long long MsSince(Clock::time_point t0) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
-}
-
-const SerialSettings kPlc{9600, 'E', 8, 1, false};
-
-bool Write(SerialHandle h, const std::string& s) {
-  uint32_t written = 0;
-  return SerialWrite(h, reinterpret_cast<const uint8_t*>(s.data()), static_cast<uint32_t>(s.size()), written) &&
-         written == s.size();
-}
+using namespace loopback;
 
 // Reads until the line fails or ms have passed; true when it failed.
 bool ReadFailsWithin(SerialHandle h, int ms) {
@@ -49,11 +34,13 @@ bool UpWithin(SerialHandle h, int ms) {
   const auto t0 = Clock::now();
   while (MsSince(t0) < ms) {
     if (SerialLineUp(h)) return true;
-    usleep(20000);
+    Pause(20);
   }
   return false;
 }
 
+// Exactly n bytes from the pseudo-terminal's master, or what came before
+// 2 s of silence.
 std::string ReceiveFrom(int fd, size_t n) {
   std::string out;
   char buf[64];
@@ -77,7 +64,7 @@ struct LinkedPty {
     char tmpl[] = "/tmp/vekton-line-XXXXXX";
     dir = mkdtemp(tmpl);
     link = dir + "/com";
-    setenv(("VEKTON_COM" + std::to_string(port)).c_str(), link.c_str(), 1);
+    SetPort(port, link);
     Make();
   }
   ~LinkedPty() {
@@ -103,9 +90,7 @@ TEST(PosixLineBack, PseudoTerminalGoneAndMadeAgainAtTheSamePath) {
   SerialHandle h = kInvalidSerialHandle;
   ASSERT_EQ(SerialOpen(23, h), 0);
   ASSERT_TRUE(SerialSetSettings(h, kPlc));
-  SerialTimeouts t{};
-  t.readTotalConstant = 20;
-  ASSERT_TRUE(SerialSetTimeouts(h, t));
+  SetReadTimeout(h, 20);
   ASSERT_TRUE(SerialLineUp(h));
 
   pty.Vanish();
@@ -147,36 +132,27 @@ TEST(PosixLineBack, PseudoTerminalGoneAndMadeAgainAtTheSamePath) {
 }
 
 TEST(PosixLineBack, TcpConnectionClosedByTheServerIsMadeAgain) {
-  const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  socklen_t len = sizeof a;
-  getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-  ASSERT_EQ(listen(listener, 4), 0);
-  setenv("VEKTON_COM24", ("tcp://127.0.0.1:" + std::to_string(ntohs(a.sin_port))).c_str(), 1);
+  Server server;
+  SetPort(24, server.Url("tcp"));
 
   SerialHandle h = kInvalidSerialHandle;
   ASSERT_EQ(SerialOpen(24, h), 0);
-  SerialTimeouts t{};
-  t.readTotalConstant = 20;
-  ASSERT_TRUE(SerialSetTimeouts(h, t));
-  int peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-  ASSERT_GE(peer, 0);
-  close(peer);
+  SetReadTimeout(h, 20);
+  {
+    Peer first(server.Accept());
+    ASSERT_NE(first.fd, kNoSocket);
+  }
 
   EXPECT_TRUE(ReadFailsWithin(h, 1000));
   EXPECT_EQ(SerialLastError(), kSerialErrLineLost);
   // The server still listens: the first try connects again at once.
   ASSERT_TRUE(SerialLineUp(h));
-  peer = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-  ASSERT_GE(peer, 0);
+  Peer peer(server.Accept());
+  ASSERT_NE(peer.fd, kNoSocket);
   ASSERT_TRUE(Write(h, "RD DM0\r"));
-  EXPECT_EQ(ReceiveFrom(peer, 7), "RD DM0\r");
-  close(peer);
+  EXPECT_EQ(peer.Receive(7), "RD DM0\r");
+  peer.Close();
   SerialClose(h);
-  close(listener);
 }
 
 }  // namespace
