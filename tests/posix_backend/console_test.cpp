@@ -20,6 +20,7 @@
 #include "platform/platform.h"
 #include "platform/screen_model.h"
 #include "platform/serial.h"
+#include "tests/posix_backend/ChildProcess.h"
 
 namespace {
 
@@ -28,38 +29,6 @@ int gReport = -1;  // the child's line back to the test
 void Report(const std::string& s) { (void)!write(gReport, s.data(), s.size()); }
 void HookA() { Report("A"); }
 void HookB() { Report("B"); }
-
-// Reads what the child reported until it holds want or ms pass.
-std::string ReadReport(int fd, size_t want, int ms) {
-  std::string out;
-  char buf[256];
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (out.size() < want) {
-    int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    end - std::chrono::steady_clock::now())
-                                    .count());
-    if (left <= 0) break;
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, left) <= 0) break;
-    ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) break;
-    out.append(buf, static_cast<size_t>(n));
-  }
-  return out;
-}
-
-// Exit code of the child, or -1 if it did not end within ms.
-int WaitExit(pid_t pid, int ms) {
-  for (int i = 0; i < ms / 5; ++i) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid)
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    usleep(5000);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
-}
 
 TEST(PosixConsole, HeadlessKeysAreStdinAndItsEndExits) {
   int in[2], rep[2];

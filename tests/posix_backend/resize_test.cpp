@@ -4,37 +4,21 @@
 // message and nothing of the screen; keys still read; large enough again,
 // the whole screen.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
-#include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
 
 #include "platform/crt.h"
 #include "platform/platform.h"
+#include "tests/posix_backend/ChildProcess.h"
 
 namespace {
 
 // Everything the child wrote to the terminal so far, read without blocking
 // for longer than ms.
-void Collect(int master, std::string& out, int ms) {
-  char buf[4096];
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  for (;;) {
-    const int left = static_cast<int>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
-    if (left <= 0) return;
-    pollfd p{master, POLLIN, 0};
-    if (poll(&p, 1, left) <= 0) return;
-    const ssize_t n = read(master, buf, sizeof buf);
-    if (n <= 0) return;
-    out.append(buf, static_cast<size_t>(n));
-  }
-}
+void Collect(int master, std::string& out, int ms) { out += ReadReport(master, std::string::npos, ms); }
 
 // Reads the terminal until its output holds text (true) or ms pass.
 bool WaitFor(int master, std::string& out, const std::string& text, int ms) {
@@ -43,31 +27,6 @@ bool WaitFor(int master, std::string& out, const std::string& text, int ms) {
     Collect(master, out, 50);
   }
   return out.find(text) != std::string::npos;
-}
-
-std::string ReadPipe(int fd, size_t want, int ms) {
-  std::string got;
-  char buf[64];
-  for (int waited = 0; waited < ms && got.size() < want; waited += 20) {
-    pollfd p{fd, POLLIN, 0};
-    if (poll(&p, 1, 20) <= 0) continue;
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) break;
-    got.append(buf, static_cast<size_t>(n));
-  }
-  return got;
-}
-
-int WaitExit(pid_t pid, int ms) {
-  for (int i = 0; i < ms / 5; ++i) {
-    int status = 0;
-    if (waitpid(pid, &status, WNOHANG) == pid)
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-    usleep(5000);
-  }
-  kill(pid, SIGKILL);
-  waitpid(pid, nullptr, 0);
-  return -1;
 }
 
 void Resize(int master, int cols, int rows) {
@@ -121,7 +80,7 @@ TEST(PosixResize, TooSmallShowsTheMessageAndLargeEnoughRedrawsTheWholeScreen) {
 
   // Keys are read as ever while the terminal is small.
   ASSERT_EQ(write(master, "x\x1b", 2), 2);
-  EXPECT_EQ(ReadPipe(report, 2, 3000), "x\x1b");
+  EXPECT_EQ(ReadReport(report, 2, 3000), "x\x1b");
 
   // Smaller still: the message again, wrapped.
   out.clear();
@@ -145,7 +104,7 @@ TEST(PosixResize, TooSmallShowsTheMessageAndLargeEnoughRedrawsTheWholeScreen) {
   ASSERT_TRUE(WaitFor(master, out, "Bottom line of the screen", 3000)) << out;
 
   ASSERT_EQ(write(master, "q", 1), 1);
-  EXPECT_EQ(ReadPipe(report, 1, 3000), "q");
+  EXPECT_EQ(ReadReport(report, 1, 3000), "q");
   EXPECT_EQ(WaitExit(pid, 3000), 0);
   close(report);
   close(master);
@@ -158,11 +117,11 @@ TEST(PosixResize, AOneByOneTerminalAtTheStartShowsOneLetterAndTheProgramRuns) {
   std::string out;
   ASSERT_TRUE(WaitFor(master, out, "T", 5000)) << out;
   ASSERT_EQ(write(master, "a", 1), 1);
-  EXPECT_EQ(ReadPipe(report, 1, 3000), "a");
+  EXPECT_EQ(ReadReport(report, 1, 3000), "a");
   Resize(master, 80, 25);
   ASSERT_TRUE(WaitFor(master, out, "Bottom line of the screen", 3000)) << out;
   ASSERT_EQ(write(master, "q", 1), 1);
-  EXPECT_EQ(ReadPipe(report, 1, 3000), "q");
+  EXPECT_EQ(ReadReport(report, 1, 3000), "q");
   EXPECT_EQ(WaitExit(pid, 3000), 0);
   close(report);
   close(master);

@@ -10,9 +10,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
-#include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -24,6 +22,7 @@
 #include "platform/crt.h"
 #include "platform/platform.h"
 #include "platform/serial.h"
+#include "tests/posix_backend/ChildProcess.h"
 #include "tests/support/LoopbackLine.h"
 
 namespace {
@@ -270,12 +269,7 @@ TEST(PosixWait, KeyEndsTheWaitAndAPendingKeyEndsItAtOnce) {
   const std::string third = readLine(3000);
   EXPECT_EQ(third.substr(0, 9), "deadline ") << third;
   EXPECT_GE(std::atoi(third.c_str() + 9), 150) << third;
-  int status = 0;
-  for (int i = 0; i < 400 && waitpid(pid, &status, WNOHANG) != pid; ++i) Pause(5);
-  if (waitpid(pid, &status, WNOHANG) == 0) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-  }
+  WaitExit(pid, 2000);
   close(in[1]);
   close(rep[0]);
   close(master);
