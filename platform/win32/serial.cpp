@@ -132,6 +132,28 @@ std::string SerialDeviceName(int port) {
 
 }  // namespace win32
 
+namespace {
+
+// Opens COMn, exclusive: 0 with its system handle, or the failure's code.
+int OpenDevice(int port, HANDLE& os) {
+  const std::string name = win32::SerialDeviceName(port);
+  os = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* exclusive */, nullptr, OPEN_EXISTING,
+                   FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (os != INVALID_HANDLE_VALUE) return 0;
+  const int err = static_cast<int>(GetLastError());
+  return err != 0 ? err : SerialNoDeviceError();
+}
+
+// Closes what carries p's line: its connection or its comm handle.
+void CloseLine(Port& p) {
+  if (p.net)
+    win32::NetClose(p.net);
+  else
+    CloseHandle(p.os);
+}
+
+}  // namespace
+
 int SerialOpen(int port, SerialHandle& handle) {
   handle = kInvalidSerialHandle;
   if (port < 1 || port > 128) return gLastError = SerialNoDeviceError();
@@ -150,14 +172,8 @@ int SerialOpen(int port, SerialHandle& handle) {
     p.number = port;
     return 0;
   }
-  const std::string name = win32::SerialDeviceName(port);
-  HANDLE h = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0 /* exclusive */, nullptr,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (h == INVALID_HANDLE_VALUE) {
-    gLastError = static_cast<int>(GetLastError());
-    if (gLastError == 0) gLastError = SerialNoDeviceError();
-    return gLastError;
-  }
+  HANDLE h = INVALID_HANDLE_VALUE;
+  if (const int err = OpenDevice(port, h); err != 0) return gLastError = err;
   handle = gNextHandle++;
   Port& p = gPorts[handle];
   p.os = h;
@@ -339,10 +355,7 @@ bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& 
 void SerialClose(SerialHandle h) {
   auto it = gPorts.find(h);
   if (it == gPorts.end()) return;
-  if (it->second.net)
-    win32::NetClose(it->second.net);
-  else
-    CloseHandle(H(it->second));
+  CloseLine(it->second);
   gPorts.erase(it);
 }
 
@@ -406,13 +419,7 @@ int Reopen(Port& p) {
     SerialHandle socketHandle = kInvalidSerialHandle;
     if (const int err = win32::NetOpen(address, q.net, socketHandle); err != 0) return err;
   } else {
-    const std::string name = win32::SerialDeviceName(p.number);
-    q.os = CreateFileA(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (q.os == INVALID_HANDLE_VALUE) {
-      const int err = static_cast<int>(GetLastError());
-      return err != 0 ? err : SerialNoDeviceError();
-    }
+    if (const int err = OpenDevice(p.number, q.os); err != 0) return err;
     q.dcb = p.dcb;  // the driver's other fields as they were
   }
   bool ok = true;
@@ -420,16 +427,10 @@ int Reopen(Port& p) {
   if (ok && p.timeoutsSet) ok = SetTimeouts(q, p.lastTimeouts);
   if (!ok) {
     const int err = gLastError != 0 ? gLastError : ERROR_GEN_FAILURE;
-    if (q.net)
-      win32::NetClose(q.net);
-    else
-      CloseHandle(q.os);
+    CloseLine(q);
     return err;
   }
-  if (p.net)
-    win32::NetClose(p.net);
-  else
-    CloseHandle(p.os);
+  CloseLine(p);
   q.settingsSet = p.settingsSet;
   q.lastSet = p.lastSet;
   q.timeoutsSet = p.timeoutsSet;
