@@ -45,8 +45,6 @@ std::map<SerialHandle, Port> gPorts;
 SerialHandle gNextHandle = 1;
 int gLastError = 0;
 
-HANDLE H(const Port& p) { return p.os; }
-
 Port* Find(SerialHandle h) {
   auto it = gPorts.find(h);
   if (it != gPorts.end()) return &it->second;
@@ -187,14 +185,13 @@ namespace {
 
 // What SerialSetSettings and SerialSetTimeouts apply, and a reopened line
 // gets again (they remember it once it is in force).
-bool SetSettings(Port& port, const SerialSettings& s) {
-  Port* p = &port;
-  if (p->net) return win32::NetSetSettings(*p->net, s);
-  DCB d = p->dcb;
+bool SetSettings(Port& p, const SerialSettings& s) {
+  if (p.net) return win32::NetSetSettings(*p.net, s);
+  DCB d = p.dcb;
   if (d.BaudRate == 0) {
     // Never read: start from what the driver has now.
     d.DCBlength = sizeof d;
-    if (!GetCommState(H(*p), &d)) return Fail();
+    if (!GetCommState(p.os, &d)) return Fail();
   }
   d.BaudRate = s.baud;
   d.ByteSize = s.dataBits;
@@ -204,21 +201,20 @@ bool SetSettings(Port& port, const SerialSettings& s) {
     d.fBinary = TRUE;
   else
     ClearFlags(d);
-  if (!SetCommState(H(*p), &d)) return Fail();
-  p->dcb = d;
+  if (!SetCommState(p.os, &d)) return Fail();
+  p.dcb = d;
   return true;
 }
 
-bool SetTimeouts(Port& port, const SerialTimeouts& t) {
-  Port* p = &port;
-  if (p->net) return win32::NetSetTimeouts(*p->net, t);
+bool SetTimeouts(Port& p, const SerialTimeouts& t) {
+  if (p.net) return win32::NetSetTimeouts(*p.net, t);
   COMMTIMEOUTS c{};
   c.ReadIntervalTimeout = t.readInterval;
   c.ReadTotalTimeoutMultiplier = t.readTotalMultiplier;
   c.ReadTotalTimeoutConstant = t.readTotalConstant;
   c.WriteTotalTimeoutMultiplier = t.writeTotalMultiplier;
   c.WriteTotalTimeoutConstant = t.writeTotalConstant;
-  if (!SetCommTimeouts(H(*p), &c)) return Fail();
+  if (!SetCommTimeouts(p.os, &c)) return Fail();
   return true;
 }
 
@@ -230,7 +226,7 @@ bool SerialGetSettings(SerialHandle h, SerialSettings& s) {
   if (p->net) return win32::NetGetSettings(*p->net, s);
   DCB d{};
   d.DCBlength = sizeof d;
-  if (!GetCommState(H(*p), &d)) return Fail();
+  if (!GetCommState(p->os, &d)) return Fail();
   p->dcb = d;
   s.baud = d.BaudRate;
   s.parity = ParityLetter(d.Parity);
@@ -253,7 +249,7 @@ bool SerialGetTimeouts(SerialHandle h, SerialTimeouts& t) {
   if (!p) return false;
   if (p->net) return win32::NetGetTimeouts(*p->net, t);
   COMMTIMEOUTS c{};
-  if (!GetCommTimeouts(H(*p), &c)) return Fail();
+  if (!GetCommTimeouts(p->os, &c)) return Fail();
   t.readInterval = c.ReadIntervalTimeout;
   t.readTotalMultiplier = c.ReadTotalTimeoutMultiplier;
   t.readTotalConstant = c.ReadTotalTimeoutConstant;
@@ -274,7 +270,7 @@ bool SerialPurge(SerialHandle h) {
   Port* p = FindUp(h);
   if (!p) return false;
   if (p->net) return win32::NetPurge(*p->net);
-  if (!PurgeComm(H(*p), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) return Fail();
+  if (!PurgeComm(p->os, PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR)) return Fail();
   return true;
 }
 
@@ -288,7 +284,7 @@ bool SerialClearError(SerialHandle h, uint32_t& bytesWaiting) {
   }
   DWORD errors = 0;
   COMSTAT stat{};
-  if (!ClearCommError(H(*p), &errors, &stat)) {
+  if (!ClearCommError(p->os, &errors, &stat)) {
     Fail();
     return LineLost(*p);  // a comm port refuses this only when its device is gone
   }
@@ -308,7 +304,7 @@ bool SerialRead(SerialHandle h, uint8_t* buffer, uint32_t count, uint32_t& got) 
     return win32::NetLost(*p->net) ? LineLost(*p) : false;
   }
   DWORD n = 0;
-  if (!p->down && ReadFile(H(*p), buffer, count, &n, nullptr)) {
+  if (!p->down && ReadFile(p->os, buffer, count, &n, nullptr)) {
     got = n;
     return true;
   }
@@ -342,7 +338,7 @@ bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& 
   }
   win32::YieldPoint();
   DWORD n = 0;
-  const BOOL ok = WriteFile(H(*p), data, count, &n, nullptr);
+  const BOOL ok = WriteFile(p->os, data, count, &n, nullptr);
   written = n;
   // A write time-out is a success with fewer bytes; a failure is the device gone.
   if (!ok) {
@@ -378,7 +374,7 @@ WakeReason PlatformWait(uint32_t maxMs, SerialHandle line) {
       } else {
         DWORD errors = 0;
         COMSTAT stat{};
-        if (ClearCommError(H(*p), &errors, &stat) && stat.cbInQue > 0) return WakeReason::kLine;
+        if (ClearCommError(p->os, &errors, &stat) && stat.cbInQue > 0) return WakeReason::kLine;
       }
     }
     const uint64_t now = win32::MonotonicUs();
