@@ -162,8 +162,7 @@ int SerialOpen(int port, SerialHandle& handle) {
     for (const auto& entry : gPorts)
       if (entry.second.net && entry.second.number == port) return gLastError = ERROR_ACCESS_DENIED;
     win32::NetLine* line = nullptr;
-    SerialHandle socketHandle = kInvalidSerialHandle;
-    if (const int err = win32::NetOpen(address, line, socketHandle); err != 0) return gLastError = err;
+    if (const int err = win32::NetOpen(address, line); err != 0) return gLastError = err;
     handle = gNextHandle++;
     Port& p = gPorts[handle];
     p.net = line;
@@ -412,8 +411,7 @@ int Reopen(Port& p) {
   Port q;
   q.number = p.number;
   if (address.kind != RemoteKind::kDevice) {
-    SerialHandle socketHandle = kInvalidSerialHandle;
-    if (const int err = win32::NetOpen(address, q.net, socketHandle); err != 0) return err;
+    if (const int err = win32::NetOpen(address, q.net); err != 0) return err;
   } else {
     if (const int err = OpenDevice(p.number, q.os); err != 0) return err;
     q.dcb = p.dcb;  // the driver's other fields as they were

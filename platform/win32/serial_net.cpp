@@ -380,9 +380,8 @@ void WaitUntil(uint64_t deadlineUs) {
 
 }  // namespace
 
-int NetOpen(const RemoteAddress& address, NetLine*& line, SerialHandle& handle) {
+int NetOpen(const RemoteAddress& address, NetLine*& line) {
   line = nullptr;
-  handle = kInvalidSerialHandle;
   if (const int err = StartWinsock(); err != 0) return err;
   const uint64_t deadline = MonotonicUs() + kConnectLimitUs;
   auto l = std::make_unique<NetLine>();
@@ -396,7 +395,6 @@ int NetOpen(const RemoteAddress& address, NetLine*& line, SerialHandle& handle) 
       return err;
     }
   }
-  handle = static_cast<SerialHandle>(l->sock);
   line = l.release();
   return 0;
 }

@@ -14,9 +14,9 @@ namespace win32 {
 struct NetLine;  // a connection and what the serial calls keep for it
 
 // Connects to address (3 s at most, name lookup included, given up on Esc).
-// 0 and the line (freed by NetClose) with its handle, or the error code:
-// a Winsock code, or one of serial.h's own.
-int NetOpen(const RemoteAddress& address, NetLine*& line, SerialHandle& handle);
+// 0 and the line (freed by NetClose), or the error code: a Winsock code,
+// or one of serial.h's own.
+int NetOpen(const RemoteAddress& address, NetLine*& line);
 bool NetGetSettings(NetLine& l, SerialSettings& s);
 bool NetSetSettings(NetLine& l, const SerialSettings& s);
 bool NetGetTimeouts(NetLine& l, SerialTimeouts& t);
