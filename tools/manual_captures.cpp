@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "VKT_Lib3/VKT_Lib3.h"
+#include "bench/InProcessRun.h"
 #include "comLib3/comLib3.h"
 #include "console/Console.h"
 #include "platform/crt.h"
@@ -205,12 +206,7 @@ bool Run(const Scenario& s, const std::string& outDir) {
   Driver driver(s, outDir);
   vt::AttachPort(1, &driver);
   vt::SetKeyFeeder([&] { return driver.AtKeyWait(); });
-  int code = -1;
-  try {
-    code = VektonMain();
-  } catch (const vt::ScriptEnd&) {
-    code = -1;
-  }
+  const int code = RunProgram();
   // The random-access test's result file, as the console wrote it.
   if (s.name == "random-access") {
     std::ofstream f(outDir + "/result-file.txt", std::ios::binary);

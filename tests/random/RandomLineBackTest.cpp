@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "RandomFixture.h"
+#include "bench/InProcessRun.h"
 #include "sim/harness.h"
 
 namespace {
@@ -88,11 +89,7 @@ LossRun RunWithLosses() {
   watch.result = &result;
   port.peer = &watch;
 
-  try {
-    result.exitCode = VektonMain();
-  } catch (const vt::ScriptEnd&) {
-    result.exitCode = -1;
-  }
+  result.exitCode = RunProgram();
   result.file = vt::FileLines("1234_00.spf");
   result.note = vt::FileLines("1234_00.line.txt");
   for (const std::string& line : vt::FileLines("1234_00.html")) result.page += line + "\n";

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "RandomFixture.h"
+#include "bench/InProcessRun.h"
 #include "sim/harness.h"
 
 namespace {
@@ -67,13 +68,7 @@ TEST(RandomResize, ATerminalTooSmallMidRunShowsTheMessageWhileTheTestGoesOnAndEs
         return false;
     }
   });
-  int exitCode = -2;
-  try {
-    exitCode = VektonMain();
-  } catch (const vt::ScriptEnd&) {
-    exitCode = -1;
-  }
-  EXPECT_EQ(exitCode, 0);
+  EXPECT_EQ(RunProgram(), 0);
 
   // The store was accessed all through the time the terminal was small,
   // and the file got its climate lines and the whole summary.

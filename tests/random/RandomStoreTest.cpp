@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "RandomFixture.h"
+#include "bench/InProcessRun.h"
 #include "sim/harness.h"
 
 namespace {
@@ -61,11 +62,7 @@ StoreRun RunTest(uint64_t duration, const std::vector<std::string>& dialogue,
     ++next;
     return true;
   });
-  try {
-    result.exitCode = VektonMain();
-  } catch (const vt::ScriptEnd&) {
-    result.exitCode = -1;
-  }
+  result.exitCode = RunProgram();
   result.runUs = duration;
   result.file = vt::FileLines(std::to_string(profile.serial) + "_00.spf");
   result.records = store.store().Accesses();
