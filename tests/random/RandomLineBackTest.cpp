@@ -39,12 +39,11 @@ LossRun RunWithLosses() {
   const std::vector<std::string> steps = {"1\r", "\r", "7\r", "Y", "2\r", "N"};
   size_t next = 0;
   int after = 0;
-  uint64_t start = 0;
   vt::SetKeyFeeder([&] {
     if (next < steps.size()) {
       vt::PushKeys(steps[next]);
       if (++next == steps.size()) {
-        start = vt::NowUs();
+        const uint64_t start = vt::NowUs();
         port.vanishAtUs = start + 20 * kMinuteUs;
         port.backAtUs = start + 20 * kMinuteUs + 45'000'000;
         vt::PushKeysAt(start + 60 * kMinuteUs, "\x1b");
@@ -65,27 +64,24 @@ LossRun RunWithLosses() {
   });
   // The second loss is set once the first is over; row 1 is looked at
   // while each loss lasts.
-  bool second = false;
-  vt::PortState* p = &port;
   struct Watch : vt::SerialPeer {
     sim::StorePeer* store;
     vt::PortState* port;
-    bool* second;
     LossRun* result;
+    bool second = false;
     void OnByte(uint8_t b, uint64_t t, vt::Sink& out) override { store->OnByte(b, t, out); }
     void AdvanceTo(uint64_t t, vt::Sink& out) override { store->AdvanceTo(t, out); }
     void OnLineBack() override {
       result->statusRows.push_back(ScreenRow(1));
-      if (!*second) {
-        *second = true;
+      if (!second) {
+        second = true;
         port->vanishAtUs = vt::NowUs() + 20 * kMinuteUs - 45'000'000;
         port->backAtUs = port->vanishAtUs + 10'000'000;
       }
     }
   } watch;
   watch.store = &store;
-  watch.port = p;
-  watch.second = &second;
+  watch.port = &port;
   watch.result = &result;
   port.peer = &watch;
 
