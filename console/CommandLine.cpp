@@ -2,8 +2,9 @@
 
 #include <ostream>
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include "report/Cli.h"
 
 namespace {
 
@@ -44,14 +45,6 @@ constexpr const char* kHelp =
     "from the package (docs/MANUAL.md in the sources, MANUAL.md beside\n"
     "vekton.exe in the Windows archive); also \"man vekton\".\n";
 
-// An argument as shown in a message: control characters as '?', so that no
-// argument can act on the terminal.
-std::string Shown(std::string_view arg) {
-  std::string s;
-  for (char c : arg) s.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
-  return s;
-}
-
 }  // namespace
 
 std::string ConsoleHelp() { return kHelp; }
@@ -75,9 +68,9 @@ int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, 
       return out.flush() ? 0 : 1;
     }
     if (!a.empty() && a[0] == '-')
-      err << "vekton: unknown option " << Shown(a) << " (see --help)\n";
+      err << "vekton: unknown option " << report::Shown(a) << " (see --help)\n";
     else
-      err << "vekton: unexpected argument \"" << Shown(a) << "\": the console takes none (see --help)\n";
+      err << "vekton: unexpected argument \"" << report::Shown(a) << "\": the console takes none (see --help)\n";
     return kConsoleUsageExit;
   }
   return kConsoleStart;

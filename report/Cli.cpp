@@ -52,14 +52,6 @@ int Usage(std::ostream& err, const std::string& why) {
   return 2;
 }
 
-// A file's name for messages: its bytes, with control characters shown as
-// '?' so that no name can act on the terminal.
-std::string Shown(std::string_view name) {
-  std::string s;
-  for (char c : name) s.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
-  return s;
-}
-
 int WriteOutput(const std::string& path, const std::string& bytes, bool force, const char* what, std::ostream& out,
                 std::ostream& err) {
   const int error = FileWriteWhole(path, bytes, force);
@@ -77,6 +69,12 @@ int WriteOutput(const std::string& path, const std::string& bytes, bool force, c
 }  // namespace
 
 std::string Generator() { return std::string("vekton-report ") + VEKTON_VERSION; }
+
+std::string Shown(std::string_view text) {
+  std::string s;
+  for (char c : text) s.push_back(static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c);
+  return s;
+}
 
 std::string PagePathFor(std::string_view resultFile) { return BesideResultFile(resultFile, ".html"); }
 

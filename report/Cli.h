@@ -20,6 +20,11 @@ constexpr size_t kMaxResultFileBytes = size_t{64} << 20;
 // "vekton-report" and the version, for --version and the page's footer.
 std::string Generator();
 
+// A file's name or an argument as a message shows it: its bytes, with
+// control characters as '?' so that nothing given can act on the terminal.
+// The console's own command line shows its arguments the same way.
+std::string Shown(std::string_view text);
+
 // The page beside a result file: X.spf gives X.html.
 std::string PagePathFor(std::string_view resultFile);
 
