@@ -261,6 +261,13 @@ type_keys() {
     esac
   done
 }
+# answer_shown CMD [REGEX]: the row below the typed command CMD holds its
+# answer, as the extended REGEX says (default: five digits).
+answer_shown() {
+  local want='^ *[0-9]{5} *$'
+  [[ -n ${2:-} ]] && want=$2
+  screen | grep -A1 "$1 *\$" | tail -n 1 | grep -Eq -- "$want"
+}
 alternate_on() { tmux -L "$SOCK" display -p -t "$SESSION" '#{alternate_on}' 2>/dev/null; }
 
 # After the console has ended: the terminal is as it was before, and the

@@ -10,8 +10,6 @@ harness_init "$1" console
 # Status polls as "<secs> <device>" from the trace.
 polls() { awk '$2 == "RX" && $3 == "RD" && $4 ~ /^(DM200|1915)\\r/ { print $1, $4 }' "$TRACE" 2>/dev/null; }
 polls_at_least() { (( $(polls | wc -l) >= $1 )); }
-# The row below the typed command holds a five-digit answer.
-answer_shown() { screen | grep -A1 'RD DM0 *$' | tail -n 1 | grep -Eq '^ *[0-9]{5} *$'; }
 
 start_sim
 start_console
@@ -57,7 +55,7 @@ screen | head -n 1 | grep -q '^Vekton  # ' || fail "status line is not on row 1"
 keys "RD DM0"
 key Enter
 wait_until 5 received_at_least 'RD DM0\r' 1 || fail "typed command did not arrive"
-wait_until 5 answer_shown || fail "answer to RD DM0 not shown"
+wait_until 5 answer_shown "RD DM0" || fail "answer to RD DM0 not shown"
 
 # Let the idle console poll for a few seconds.
 wait_until 15 polls_at_least 10 || fail "too few status polls"

@@ -176,8 +176,7 @@ s2n_holds "${PTYS[raw]}" && s2n_holds "${PTYS[rfc]}" || fail "ser2net does not h
 each keys "RD DM0"
 each key Enter
 expect 5 "typed command did not arrive" received_at_least 'RD DM0\r' 1
-answer_shown() { screen | grep -A1 'RD DM0 *$' | tail -n 1 | grep -Eq '^ *[0-9]{5} *$'; }
-expect 5 "answer to RD DM0 not shown" answer_shown
+expect 5 "answer to RD DM0 not shown" answer_shown "RD DM0"
 each key Escape
 expect 10 "Esc did not end the console with CQ" received_at_least 'CQ\r' 3
 expect 10 "menu did not come back after Esc" menu_ready
@@ -280,7 +279,7 @@ done
 # in flight at a time; DirectCommandsTest.TypedAnswerShowsWhereverEnterFalls
 # InThePollCycle presses Enter at every moment of a poll cycle.)
 for t in raw rfc; do
-  on "$t" wait_until 5 answer_shown || on "$t" fail "$t: RD DM0 not answered after ser2net came back"
+  on "$t" wait_until 5 answer_shown "RD DM0" || on "$t" fail "$t: RD DM0 not answered after ser2net came back"
 done
 # The new connection set the line again.
 speed=$(pty_speed "${PTYS[rfc]}")

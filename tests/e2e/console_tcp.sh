@@ -35,8 +35,7 @@ session() {
   keys "RD DM0"
   key Enter
   wait_until 5 received_at_least 'RD DM0\r' "$2" || fail "$1: typed command did not arrive"
-  wait_until 5 bash -c "tmux -L $SOCK capture-pane -t $SESSION -p | grep -A1 'RD DM0 *\$' | tail -n 1 | grep -Eq '^ *[0-9]{5} *\$'" \
-    || fail "$1: answer to RD DM0 not shown"
+  wait_until 5 answer_shown "RD DM0" || fail "$1: answer to RD DM0 not shown"
   key Escape
   wait_until 10 menu_ready || fail "$1: menu did not come back after Esc"
   leave_with_choice_0 "$1"

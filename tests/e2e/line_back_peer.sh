@@ -47,7 +47,7 @@ sleep 1
 [[ $(count_lines 'RD DM7') == 1 ]] || fail "RD DM7 reached the peer $(count_lines 'RD DM7') times"
 keys "RD DM8"
 key Enter
-wait_until 10 bash -c "grep -A1 'RD DM8 *\$' <(tmux -L $SOCK capture-pane -t $SESSION -p) | tail -n 1 | grep -q '^ *00000 *\$'" \
+wait_until 10 answer_shown "RD DM8" '^ *00000 *$' \
   || fail "the answer to a command typed once the line was back is not shown"
 key Escape
 wait_until 10 menu_ready || fail "no menu after Esc"
