@@ -22,6 +22,8 @@ trap 'kill $PEER_PID 2>/dev/null; harness_cleanup' EXIT
 wait_until 10 test -e "$LINK" || fail "the peer made no link"
 peer_lines() { sed -n 's/^RX //p' "$PEER_LOG"; }
 count_lines() { peer_lines | grep -cxF -- "$1"; }
+count_lines_at_least() { (( $(count_lines "$1") >= $2 )); }
+opened_at_least() { (( $(grep -c '^OPEN' "$PEER_LOG") >= $1 )); }
 
 start_console
 to_menu
@@ -37,9 +39,9 @@ key Enter
 sleep 2
 [[ $(count_lines 'RD DM7') == 0 ]] || fail "a command went out while the line was down"
 echo open >"$PEER_CONTROL"
-wait_until 10 bash -c "[[ \$(grep -c '^OPEN' '$PEER_LOG') -ge 2 ]]" || fail "the peer did not open again"
+wait_until 10 opened_at_least 2 || fail "the peer did not open again"
 wait_until 10 row_matches 1 'SysStat \$0000' || fail "the status line did not come back: $(row 1)"
-wait_until 10 bash -c "(( \$(sed -n 's/^RX //p' '$PEER_LOG' | grep -cxF 'RD DM7') >= 1 ))" \
+wait_until 10 count_lines_at_least 'RD DM7' 1 \
   || fail "the command typed while the line was down never went out"
 # (It went right behind the status poll that waited for the line, so its
 # answer counts as the poll's, as with any command typed while a poll is due.)
