@@ -37,10 +37,9 @@ def main():
     log = open(log_path, "a", buffering=1)
     master = None
     pending = b""
-    ptys = 0
 
     def make():
-        nonlocal master, ptys
+        nonlocal master
         m, s = os.openpty()
         tty.setraw(s)
         name = os.ttyname(s)
@@ -49,7 +48,6 @@ def main():
         os.symlink(name, tmp)
         os.replace(tmp, link)
         master = m
-        ptys += 1
         log.write("OPEN %s %.3f\n" % (name, time.time()))
 
     def gone():
@@ -92,8 +90,8 @@ def main():
             while b"\r" in pending:
                 line, pending = pending.split(b"\r", 1)
                 text = line.decode("latin-1")
-                log.write("RX %s\n" % text) if text else None
                 if text:
+                    log.write("RX %s\n" % text)
                     os.write(master, (answer(text) + "\r\n").encode())
 
 
