@@ -19,7 +19,6 @@ commands() {
 # One session: start-up on port 1, direct command RD DM0, Esc, choice 0.
 session() {
   SESSION=$1
-  rm -f "$TMP/$SESSION.exit" "$TMP/$SESSION.pid"
   start_console
   log_on "$1"
   wait_until 10 screen_has " Closed" || fail "$1: start-up did not reach the controller"
@@ -64,7 +63,6 @@ PORT=$LINK
 port_error() {
   SESSION=$1
   PORT=$2
-  rm -f "$TMP/$SESSION.exit"
   start_console
   log_on "$1"
   wait_until 5 screen_has "Invalid Port Number: 1   E$3" || fail "$1: no port error E$3"
