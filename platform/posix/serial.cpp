@@ -335,15 +335,7 @@ bool SerialLineUp(SerialHandle h) {
   SerialPort* p = Find(h);
   if (!p) return false;
   if (!p->down) return true;
-  const uint64_t now = posix::MonotonicUs();
-  if (p->reopenTried && now - p->lastReopenUs < 1'000'000) return SerialFail(kSerialErrLineLost);
-  p->reopenTried = true;
-  p->lastReopenUs = now;
-  const int code = Reopen(*p);
-  if (code != 0) {
-    // Tried again a second after this try began, not after it ended (a
-    // connection may take its 3 s).
-    return SerialFail(code);
-  }
+  if (!p->reopen.Due(posix::MonotonicUs())) return SerialFail(kSerialErrLineLost);
+  if (const int code = Reopen(*p); code != 0) return SerialFail(code);
   return true;
 }

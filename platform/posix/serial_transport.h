@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/line_reopen.h"
 #include "platform/remote_line.h"
 #include "platform/serial.h"
 
@@ -33,8 +34,7 @@ struct SerialPort {
   bool settingsSet = false;
   SerialSettings lastSet{};
   bool down = false;
-  bool reopenTried = false;
-  uint64_t lastReopenUs = 0;
+  LineReopenPace reopen;
 };
 
 // The steps a transport offers. Failures of the bool steps go through

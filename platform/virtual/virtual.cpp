@@ -572,7 +572,7 @@ void SerialClose(SerialHandle h) {
   if (it == S().ports.end()) return;
   it->second.open = false;
   it->second.lineDown = false;
-  it->second.reopenTried = false;
+  it->second.reopen = {};
 }
 
 bool SerialLineUp(SerialHandle h) {
@@ -582,13 +582,11 @@ bool SerialLineUp(SerialHandle h) {
   vt::PortState& p = it->second;
   vt::ApplyScript(p);
   if (!p.lineDown) return true;
-  if (p.reopenTried && S().nowUs - p.lastReopenUs < 1'000'000) return false;
-  p.reopenTried = true;
-  p.lastReopenUs = S().nowUs;
+  if (!p.reopen.Due(S().nowUs)) return false;
   if (p.vanished || !p.exists) return false;
   // A fresh line: nothing of the old one arrives on it.
   p.lineDown = false;
-  p.reopenTried = false;
+  p.reopen = {};
   p.rx.clear();
   if (p.peer) p.peer->OnLineBack();
   ++p.reopens;

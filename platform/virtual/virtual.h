@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/line_reopen.h"
 #include "platform/serial.h"
 
 namespace vt {
@@ -119,8 +120,7 @@ struct PortState {
   unsigned opens = 0;
   // An open handle whose line went away, and the reopenings tried.
   bool lineDown = false;
-  bool reopenTried = false;
-  uint64_t lastReopenUs = 0;
+  LineReopenPace reopen;
   unsigned reopens = 0;
 };
 

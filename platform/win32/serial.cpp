@@ -13,6 +13,7 @@
 #include <map>
 
 #include "platform/crt.h"
+#include "platform/line_reopen.h"
 #include "platform/remote_line.h"
 #include "platform/serial.h"
 #include "platform/win32/serial_net.h"
@@ -37,8 +38,7 @@ struct Port {
   // The line went away: every call fails with kSerialErrLineLost until
   // SerialLineUp has opened the port again.
   bool down = false;
-  bool reopenTried = false;
-  uint64_t lastReopenUs = 0;
+  LineReopenPace reopen;
 };
 
 std::map<SerialHandle, Port> gPorts;
@@ -439,10 +439,7 @@ bool SerialLineUp(SerialHandle h) {
   Port* p = Find(h);
   if (!p) return false;
   if (!p->down) return true;
-  const uint64_t now = win32::MonotonicUs();
-  if (p->reopenTried && now - p->lastReopenUs < 1'000'000) return win32::SerialFail(kSerialErrLineLost);
-  p->reopenTried = true;
-  p->lastReopenUs = now;
+  if (!p->reopen.Due(win32::MonotonicUs())) return win32::SerialFail(kSerialErrLineLost);
   if (const int err = Reopen(*p); err != 0) return win32::SerialFail(err);
   return true;
 }
