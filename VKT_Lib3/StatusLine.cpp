@@ -50,10 +50,6 @@ uint16_t Advance(uint16_t phase, uint16_t last) {
   return (phase >= last || phase == 0) ? 1 : static_cast<uint16_t>(phase + 1);
 }
 
-}  // namespace
-
-namespace {
-
 // Row 1 in the status line's colours: the store's serial number and the
 // port, what `middle` writes, and the clock in the last eight columns. The
 // status line belongs to the screen's row 1 whatever window the current
