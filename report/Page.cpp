@@ -130,14 +130,20 @@ std::string IntervalText(const Run& run) {
 // "once", "2 times".
 std::string Times(int64_t n) { return n == 1 ? std::string("once") : Integer(n) + " times"; }
 
+// How a run stands, as the class of its verdict and of its row in the
+// comparison: "bad", "warn" or "ok".
+const char* Standing(const Run& run) {
+  if (!run.complete || run.summary.carPosErrors > 0) return "bad";
+  // Stopping a run cuts its last access short: that one is binned but not
+  // counted in most runs. Only more than one is worth a warning.
+  if (run.UncountedAccesses() > 1 || !run.problems.empty() || run.lineLosses > 0) return "warn";
+  return "ok";
+}
+
 void Verdict(std::string& out, const Run& run) {
   const int64_t errors = run.summary.carPosErrors;
   const int64_t uncounted = run.UncountedAccesses();
-  const bool bad = !run.complete || errors > 0;
-  // Stopping a run cuts its last access short: that one is binned but not
-  // counted in most runs. Only more than one is worth a warning.
-  const bool warn = uncounted > 1 || !run.problems.empty() || run.lineLosses > 0;
-  out += std::string("<div class=\"verdict ") + (bad ? "bad" : warn ? "warn" : "ok") + "\"><ul>";
+  out += std::string("<div class=\"verdict ") + Standing(run) + "\"><ul>";
   if (run.complete) {
     out += "<li><span class=\"badge ok\">Complete</span>The run ended with its test summary";
     out += errors == 0 ? " and no carousel position errors.</li>" : ".</li>";
@@ -320,8 +326,7 @@ std::string Marks(const Run& run, const char*& cls) {
   if (!run.problems.empty()) marks += ", " + Integer(static_cast<int64_t>(run.problems.size())) + " damaged";
   if (run.lineLosses > 0)
     marks += ", line lost " + Times(run.lineLosses);
-  const bool warn = uncounted > 1 || !run.problems.empty() || run.lineLosses > 0;
-  cls = !run.complete || run.summary.carPosErrors > 0 ? "bad" : warn ? "warn" : "ok";
+  cls = Standing(run);
   return marks;
 }
 
