@@ -183,6 +183,12 @@ void DrawCell(int y, int x) {
   mvadd_wch(y, x, &cc);  // fails harmlessly outside a small terminal
 }
 
+// Rings the terminal's bell for the program's last BEL.
+void Ring() {
+  beep();
+  gCon.lastBell = gScreen.bellCount;
+}
+
 void Present(bool force) {
   const bool moved = gScreen.curX != gCon.lastCurX || gScreen.curY != gCon.lastCurY;
   const bool bell = gScreen.bellCount != gCon.lastBell;
@@ -193,10 +199,7 @@ void Present(bool force) {
   if (!gCon.fit.fits) {
     // The message stays; the changed cells stay marked for the redraw
     // that follows when the terminal is large enough again.
-    if (bell) {
-      beep();
-      gCon.lastBell = gScreen.bellCount;
-    }
+    if (bell) Ring();
     return;
   }
   if (gScreen.anyDirty) {
@@ -208,10 +211,7 @@ void Present(bool force) {
         }
     gScreen.anyDirty = false;
   }
-  if (bell) {
-    beep();
-    gCon.lastBell = gScreen.bellCount;
-  }
+  if (bell) Ring();
   gCon.lastCurX = gScreen.curX;
   gCon.lastCurY = gScreen.curY;
   move(gScreen.curY - 1, gScreen.curX - 1);

@@ -154,6 +154,14 @@ void PresentRow(int y) {
   WriteConsoleOutputW(gCon.out, cells, size, origin, &where);
 }
 
+// Rings the console's bell for the program's last BEL; "\a" written rings
+// and moves nothing.
+void Ring() {
+  DWORD done = 0;
+  WriteConsoleA(gCon.out, "\a", 1, &done, nullptr);
+  gCon.lastBell = gScreen.bellCount;
+}
+
 void Present(bool force) {
   const bool moved = gScreen.curX != gCon.lastCurX || gScreen.curY != gCon.lastCurY;
   const bool bell = gScreen.bellCount != gCon.lastBell;
@@ -164,22 +172,14 @@ void Present(bool force) {
   if (!gCon.fit.fits) {
     // The message stays (and the cursor, whose moves would scroll the
     // window); the changed cells stay marked for the redraw that follows.
-    if (bell) {
-      DWORD done = 0;
-      WriteConsoleA(gCon.out, "\a", 1, &done, nullptr);
-      gCon.lastBell = gScreen.bellCount;
-    }
+    if (bell) Ring();
     return;
   }
   if (gScreen.anyDirty) {
     for (int y = 0; y < ScreenModel::kRows; ++y) PresentRow(y);
     gScreen.anyDirty = false;
   }
-  if (bell) {
-    DWORD done = 0;
-    WriteConsoleA(gCon.out, "\a", 1, &done, nullptr);  // rings; moves nothing
-    gCon.lastBell = gScreen.bellCount;
-  }
+  if (bell) Ring();
   gCon.lastCurX = gScreen.curX;
   gCon.lastCurY = gScreen.curY;
   COORD cur{static_cast<SHORT>(gScreen.curX - 1), static_cast<SHORT>(gScreen.curY - 1)};
