@@ -100,7 +100,10 @@ void ApplyScript(PortState& p) {
 
 PortState* ByHandle(SerialHandle h) {
   auto it = S().ports.find(static_cast<int>(h));
-  if (it == S().ports.end() || !it->second.open) return nullptr;
+  if (it == S().ports.end() || !it->second.open) {
+    S().lastError = EBADF;
+    return nullptr;
+  }
   ApplyScript(it->second);
   if (it->second.lineDown) {
     S().lastError = kSerialErrLineLost;
@@ -478,28 +481,32 @@ int SerialOpen(int port, SerialHandle& handle) {
 
 bool SerialGetSettings(SerialHandle h, SerialSettings& s) {
   vt::PortState* p = vt::ByHandle(h);
-  if (!p || p->failGetSettings) return S().lastError = EIO, false;
+  if (!p) return false;  // ByHandle has said why
+  if (p->failGetSettings) return S().lastError = EIO, false;
   s = p->settings;
   return true;
 }
 
 bool SerialSetSettings(SerialHandle h, const SerialSettings& s) {
   vt::PortState* p = vt::ByHandle(h);
-  if (!p || p->failSetSettings) return S().lastError = EINVAL, false;
+  if (!p) return false;
+  if (p->failSetSettings) return S().lastError = EINVAL, false;
   p->settings = s;
   return true;
 }
 
 bool SerialGetTimeouts(SerialHandle h, SerialTimeouts& t) {
   vt::PortState* p = vt::ByHandle(h);
-  if (!p || p->failTimeouts) return S().lastError = EIO, false;
+  if (!p) return false;
+  if (p->failTimeouts) return S().lastError = EIO, false;
   t = p->timeouts;
   return true;
 }
 
 bool SerialSetTimeouts(SerialHandle h, const SerialTimeouts& t) {
   vt::PortState* p = vt::ByHandle(h);
-  if (!p || p->failTimeouts) return S().lastError = EIO, false;
+  if (!p) return false;
+  if (p->failTimeouts) return S().lastError = EIO, false;
   p->timeouts = t;
   return true;
 }

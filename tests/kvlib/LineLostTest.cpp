@@ -1,11 +1,14 @@
 // A line that goes away in the middle of an exchange and comes back: the
 // store receives every command line whole exactly once after the CR could
 // have reached it, and never a second time.
+#include <cerrno>
+
 #include "KV_Lib3/KV_Lib3.h"
 #include "VKT_Lib3/Globals.h"
 #include "VKT_Lib3/ScreenText.h"
 #include "VKT_Lib3/StatusLine.h"
 #include "comLib3/comLib3.h"
+#include "platform/serial.h"
 #include "tests/support/Fixture.h"
 
 namespace {
@@ -38,6 +41,32 @@ TEST_F(LineLostTest, GoneBeforeTheWriteTheCommandWaitsAndGoesOnceWhole) {
   EXPECT_EQ(1u, l.count);
   EXPECT_FALSE(l.down);
   EXPECT_EQ(300, l.downHundredths);
+}
+
+// Every call on a lost line says so with the same code, the settings and
+// time-outs included; a handle that is not open is a bad handle.
+TEST_F(LineLostTest, EveryCallOnALostLineFailsWithItsCode) {
+  vt::ScriptedPeer second;
+  vt::AttachPort(2, &second);
+  SerialHandle h = kInvalidSerialHandle;
+  ASSERT_EQ(0, SerialOpen(2, h));
+  vt::Port(2).vanishAtUs = vt::NowUs();
+  SerialSettings s;
+  SerialTimeouts t;
+  uint32_t waiting = 0;
+  EXPECT_FALSE(SerialGetSettings(h, s));
+  EXPECT_EQ(kSerialErrLineLost, SerialLastError());
+  EXPECT_FALSE(SerialSetSettings(h, s));
+  EXPECT_EQ(kSerialErrLineLost, SerialLastError());
+  EXPECT_FALSE(SerialGetTimeouts(h, t));
+  EXPECT_EQ(kSerialErrLineLost, SerialLastError());
+  EXPECT_FALSE(SerialSetTimeouts(h, t));
+  EXPECT_EQ(kSerialErrLineLost, SerialLastError());
+  EXPECT_FALSE(SerialClearError(h, waiting));
+  EXPECT_EQ(kSerialErrLineLost, SerialLastError());
+  SerialClose(h);
+  EXPECT_FALSE(SerialGetSettings(h, s));
+  EXPECT_EQ(EBADF, SerialLastError());
 }
 
 TEST_F(LineLostTest, GoneDuringTheWriteTheWholeLineGoesAgain) {
