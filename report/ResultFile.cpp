@@ -4,132 +4,47 @@
 // A line that does not is noted and left out; the sections are found again
 // by their headers, which no data line can be taken for. A last line without
 // its line end may be cut short anywhere, so it is never read.
+//
+// Two tables say what the file is: kHeaderLines, the lines of a report
+// header, and kSections, the sections in the order the console writes them.
+// The summary's lines are a third (kItems).
 #include "report/ResultFile.h"
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cstring>
-
-#include "platform/cp437.h"
+#include <iterator>
+#include <span>
 
 namespace report {
 
 namespace {
+
+using fields::FromTenths;
+using fields::Kind;
+using fields::kMaxIntegerDigits;
+using fields::ReadField;
+using fields::ReadInteger;
+using fields::WholeField;
 
 constexpr size_t kBlockWidth = 55;
 // The console builds each line in a text of at most 255 bytes.
 constexpr size_t kMaxConsoleLine = 255;
 const std::string_view kRule = "_______________________________________________________";
 const std::string_view kProgramLine = "Vekton System Test * V 3.02v, 10.12.07";
-const std::string_view kClimateColumns = "Temp  Hmd   CO2   Opt";
-const std::string_view kHistogramColumns[2] = {"Time      Ready             PlateReady",
-                                               "[s]   Mean Min. Max.      Mean Min. Max."};
-
-// The sections in the order the console writes them, each opened by a header
-// of this title.
-enum Section { kSystem = 0, kClimate = 1, kStatistics = 2, kSummary = 3, kSectionCount = 4 };
-const std::string_view kTitles[kSectionCount] = {"System Data Summary", "Climate Logging Data (Interal = 60s",
-                                                 "Handling Times Statistics", "Complete Test Summary"};
-// The sections as a technician calls them.
-const char* const kSectionNames[kSectionCount] = {"system data", "climate data", "handling times statistics",
-                                                  "test summary"};
 
 // A run full of damage would otherwise list every line; the first ones tell
 // the story.
 constexpr size_t kMaxProblems = 200;
 
-// The widest figures the console can print: a 32-bit count of hundredths or
-// a controller word read as a 32-bit number, in tenths. More digits than
-// this are damage, and keep every figure exact in 64 bits.
-constexpr size_t kMaxIntegerDigits = 14;
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
 bool StartsWith(std::string_view s, std::string_view prefix) {
   return s.size() >= prefix.size() && s.substr(0, prefix.size()) == prefix;
 }
 
-// --- numbers as the console prints them ------------------------------------
-// Reals come from "%W.1f": an optional minus, digits without a leading zero
-// (but "0" itself), a point and exactly one digit. After that one digit the
-// number has ended, so reals written one against the other still part
-// unambiguously, and no cut of one can be read as another.
-
-bool ReadDigits(std::string_view s, size_t& pos, int64_t& value) {
-  const size_t start = pos;
-  value = 0;
-  while (pos < s.size() && IsDigit(s[pos])) {
-    if (pos - start == kMaxIntegerDigits) return false;
-    value = value * 10 + (s[pos] - '0');
-    ++pos;
-  }
-  const size_t n = pos - start;
-  return n > 0 && !(n > 1 && s[start] == '0');
+std::string TrimRight(std::string_view s) {
+  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
+  return std::string(s);
 }
-
-// One real in tenths; pos is moved past it.
-bool ReadTenths(std::string_view s, size_t& pos, bool mayBeNegative, int64_t& tenths) {
-  size_t p = pos;
-  const bool negative = p < s.size() && s[p] == '-';
-  if (negative) {
-    if (!mayBeNegative) return false;
-    ++p;
-  }
-  int64_t whole = 0;
-  if (!ReadDigits(s, p, whole)) return false;
-  if (p + 1 >= s.size() || s[p] != '.' || !IsDigit(s[p + 1])) return false;
-  tenths = whole * 10 + (s[p + 1] - '0');
-  if (negative) {
-    if (tenths == 0) return false;  // "%f" of a number the console can hold never gives -0.0
-    tenths = -tenths;
-  }
-  pos = p + 2;
-  return true;
-}
-
-bool ReadInteger(std::string_view s, size_t& pos, bool mayBeNegative, int64_t& value) {
-  size_t p = pos;
-  const bool negative = p < s.size() && s[p] == '-';
-  if (negative) {
-    if (!mayBeNegative) return false;
-    ++p;
-  }
-  if (!ReadDigits(s, p, value)) return false;
-  if (negative) {
-    if (value == 0) return false;
-    value = -value;
-  }
-  pos = p;
-  return true;
-}
-
-// A number right-aligned in a field of `width`: blanks and the number fill
-// the width exactly, or, when the number is wider, it stands alone without
-// a blank. So a blank-padded field can neither be short nor be followed by
-// more digits of its own.
-enum class Kind { kReal, kInteger };
-bool ReadField(std::string_view s, size_t& pos, size_t width, Kind kind, bool mayBeNegative, int64_t& value) {
-  size_t p = pos;
-  while (p < s.size() && s[p] == ' ') ++p;
-  const size_t blanks = p - pos;
-  const size_t start = p;
-  const bool ok =
-      kind == Kind::kReal ? ReadTenths(s, p, mayBeNegative, value) : ReadInteger(s, p, mayBeNegative, value);
-  if (!ok) return false;
-  const size_t length = p - start;
-  if (blanks > 0 ? blanks + length != width : length < width) return false;
-  pos = p;
-  return true;
-}
-
-// A whole field that is the number and nothing else.
-bool WholeField(std::string_view field, Kind kind, bool mayBeNegative, int64_t& value) {
-  size_t pos = 0;
-  return ReadField(field, pos, field.size(), kind, mayBeNegative, value) && pos == field.size();
-}
-
-double FromTenths(int64_t tenths) { return static_cast<double>(tenths) / 10.0; }
 
 std::string Centered(std::string_view text) {
   std::string s;
@@ -138,60 +53,9 @@ std::string Centered(std::string_view text) {
   return s;
 }
 
-// The header's centred lines, made once.
-const std::string& CenteredTitle(int section) {
-  static const std::string titles[kSectionCount] = {Centered(kTitles[0]), Centered(kTitles[1]), Centered(kTitles[2]),
-                                                    Centered(kTitles[3])};
-  return titles[section];
-}
 const std::string& CenteredProgramLine() {
   static const std::string line = Centered(kProgramLine);
   return line;
-}
-
-// --- calendar ----------------------------------------------------------------
-
-bool IsLeap(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-
-int DaysInMonth(int year, int month) {
-  static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeap(year) ? 29 : kDays[month - 1];
-}
-
-bool TwoDigits(std::string_view s, size_t at, int& value) {
-  if (!IsDigit(s[at]) || !IsDigit(s[at + 1])) return false;
-  value = (s[at] - '0') * 10 + (s[at + 1] - '0');
-  return true;
-}
-
-// "DD-MM-YY", the year as 20YY.
-bool ReadDate(std::string_view s, Stamp& stamp) {
-  int day = 0, month = 0, year = 0;
-  if (s.size() != 8 || s[2] != '-' || s[5] != '-') return false;
-  if (!TwoDigits(s, 0, day) || !TwoDigits(s, 3, month) || !TwoDigits(s, 6, year)) return false;
-  year += 2000;
-  if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month)) return false;
-  stamp.year = year;
-  stamp.month = month;
-  stamp.day = day;
-  return true;
-}
-
-// "HH:MM:SS".
-bool ReadTime(std::string_view s, Stamp& stamp) {
-  int hour = 0, minute = 0, second = 0;
-  if (s.size() != 8 || s[2] != ':' || s[5] != ':') return false;
-  if (!TwoDigits(s, 0, hour) || !TwoDigits(s, 3, minute) || !TwoDigits(s, 6, second)) return false;
-  if (hour > 23 || minute > 59 || second > 59) return false;
-  stamp.hour = hour;
-  stamp.minute = minute;
-  stamp.second = second;
-  return true;
-}
-
-std::string TrimRight(std::string_view s) {
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return std::string(s);
 }
 
 // --- the file's lines ----------------------------------------------------------
@@ -265,6 +129,127 @@ class Lines {
   size_t first_ = 0, count_ = 0;
 };
 
+// --- the header's lines ----------------------------------------------------------
+// A report header is its rule line and the eight lines of kHeaderLines, one
+// row a line, in the file's order; each row's function reads its line.
+
+// A header being read: the figures go to `header`, the date and the time
+// each make half of its stamp, and its title line must be `title`.
+struct HeaderDraft {
+  Header& header;
+  std::string_view title;  // the title line due (centred as the console writes it)
+  bool dateOk = false;
+  bool timeOk = false;
+};
+
+enum class LineVerdict {
+  kRead,        // the console's line; its figures are taken
+  kNoFigure,    // the console's line, but its figure is not to be had
+  kNotConsole,  // not the line the console writes here
+};
+
+using HeaderLineReader = LineVerdict (*)(std::string_view text, HeaderDraft& draft);
+
+struct HeaderLine {
+  HeaderLineReader read;
+  const char* notConsole;  // the problem when the line is not the console's
+  const char* noFigure;    // the problem when it is but has no figure to give (null: it always has)
+};
+
+// "Quendal AG", blanks and the date. A clock set before 2000 makes the
+// console print a year of three characters; that is the clock's fault, not
+// the file's: the date is then missing, the file is read.
+LineVerdict ReadDateLine(std::string_view t, HeaderDraft& d) {
+  const std::string_view left = "Quendal AG";
+  const size_t dateAt = t.find_last_of(' ') + 1;
+  const std::string_view date = t.substr(std::min(dateAt, t.size()));
+  const bool form = t.size() == kBlockWidth && StartsWith(t, left) && dateAt > left.size() &&
+                    t.substr(left.size(), dateAt - left.size()).find_first_not_of(' ') == std::string_view::npos &&
+                    (date.size() == 8 || date.size() == 9) &&
+                    date.find_first_not_of("0123456789-") == std::string_view::npos;
+  if (!form) return LineVerdict::kNotConsole;
+  d.dateOk = fields::ReadDate(date, d.header.stamp);
+  return d.dateOk ? LineVerdict::kRead : LineVerdict::kNoFigure;
+}
+
+// The operator's name, blanks up to the time in the last eight columns; a
+// long name leaves no blanks, and one that fills the console's 255 bytes has
+// pushed the time off the end.
+LineVerdict ReadOperatorLine(std::string_view t, HeaderDraft& d) {
+  if (t.size() >= kBlockWidth && fields::ReadTime(t.substr(t.size() - 8), d.header.stamp)) {
+    d.timeOk = true;
+    d.header.operatorName = TrimRight(t.substr(0, t.size() - 8));
+    return LineVerdict::kRead;
+  }
+  if (t.size() == kMaxConsoleLine) {
+    d.header.operatorName = TrimRight(t.substr(0, kMaxConsoleLine - 8));
+    return LineVerdict::kNoFigure;
+  }
+  return LineVerdict::kNotConsole;
+}
+
+LineVerdict ReadEmptyLine(std::string_view t, HeaderDraft&) {
+  return t.empty() ? LineVerdict::kRead : LineVerdict::kNotConsole;
+}
+
+LineVerdict ReadProgramLine(std::string_view t, HeaderDraft&) {
+  return t == CenteredProgramLine() ? LineVerdict::kRead : LineVerdict::kNotConsole;
+}
+
+LineVerdict ReadTitleLine(std::string_view t, HeaderDraft& d) {
+  return t == d.title ? LineVerdict::kRead : LineVerdict::kNotConsole;
+}
+
+// "SNr. # " and the serial number, blanks, "Firmware " and the firmware word
+// (at most 65535) as thousands, hundreds and the rest.
+LineVerdict ReadSerialLine(std::string_view t, HeaderDraft& d) {
+  const std::string_view prefix = "SNr. # ", firmware = "Firmware ";
+  size_t pos = prefix.size();
+  int64_t serial = 0, parts[3] = {};
+  bool ok = t.size() == kBlockWidth && StartsWith(t, prefix) && ReadInteger(t, pos, true, serial) &&
+            serial >= INT32_MIN && serial <= INT32_MAX && t[pos] == ' ';
+  while (ok && pos < t.size() && t[pos] == ' ') ++pos;
+  ok = ok && StartsWith(t.substr(pos), firmware);
+  const size_t versionAt = pos + firmware.size();
+  pos = versionAt;
+  for (int k = 0; ok && k < 3; ++k)
+    ok = ReadInteger(t, pos, false, parts[k]) && (k == 2 ? pos == t.size() : pos < t.size() && t[pos++] == '.');
+  ok = ok && parts[0] <= 65 && parts[1] <= 9 && parts[2] <= 99;
+  if (!ok) return LineVerdict::kNotConsole;
+  d.header.serial = serial;
+  d.header.firmware = std::string(t.substr(versionAt));
+  return LineVerdict::kRead;
+}
+
+constexpr const char* kNotEmpty = "the header has text where its empty line belongs";
+
+constexpr HeaderLine kHeaderLines[] = {
+    {ReadDateLine, "the header's date line does not read (\"Quendal AG\" and a date DD-MM-YY)",
+     "the header's date is no day of the calendar (the console's clock?): no date for it"},
+    {ReadOperatorLine, "the header's operator and time line does not read (a name and HH:MM:SS)",
+     "the operator's name fills the header line: the console cut the time off"},
+    {ReadEmptyLine, kNotEmpty, nullptr},
+    {ReadProgramLine, "the header's program line is not the console's", nullptr},
+    {ReadTitleLine, "the header's title is not the one expected here", nullptr},
+    {ReadEmptyLine, kNotEmpty, nullptr},
+    {ReadSerialLine, "the header's serial number and firmware line does not read", nullptr},
+    {ReadEmptyLine, kNotEmpty, nullptr},
+};
+
+// The lines of a header, its rule line with them.
+constexpr int kHeaderSize = 1 + static_cast<int>(std::size(kHeaderLines));
+
+// Where the line a row reads stands in the header: 1 for the line after the
+// rule line.
+constexpr int HeaderLineOf(HeaderLineReader read) {
+  for (int i = 0; i < kHeaderSize - 1; ++i)
+    if (kHeaderLines[i].read == read) return i + 1;
+  return -1;
+}
+constexpr int kTitleLine = HeaderLineOf(ReadTitleLine);
+constexpr int kSerialLine = HeaderLineOf(ReadSerialLine);
+static_assert(kTitleLine > 0 && kSerialLine > 0, "a header has a title and a serial number line");
+
 // --- the summary's lines ---------------------------------------------------------
 
 enum class ItemKind { kOption, kEmpty, kProcedure, kCounter, kTime };
@@ -322,6 +307,9 @@ constexpr int kLastBin = 600;
 
 // --- the reader ------------------------------------------------------------------
 
+class Reader;
+using SectionLineReader = void (Reader::*)(const Line& line);
+
 class Reader {
  public:
   Reader(std::string_view bytes, Run& run) : bytes_(bytes), lines_(bytes), run_(run) {}
@@ -329,34 +317,40 @@ class Reader {
   // False with error set when the bytes are not a result file.
   bool Read(Problem& error);
 
+  // The readers of the sections' lines, one for each row of kSections: a
+  // line of the section that is neither a column header line nor (unless
+  // the section owns them) empty.
+  void OnSystemLine(const Line& line);
+  void OnClimateLine(const Line& line);
+  void OnHistogramLine(const Line& line);
+  void OnSummaryLine(const Line& line);
+
  private:
   void Note(int line, std::string text);
   void Note(int line, const char* text);
   void SawLine(const Line& line);
 
-  // The nine lines of a header from its rule line (already taken) on. Each
-  // line that is not as the console writes it is a problem or, for the
-  // first header (strict set), the reason the bytes are not a result file.
-  bool ReadHeader(const Line& rule, Section section, Header& header, Problem* strict);
+  // The lines of a header from its rule line (already taken) on. Each line
+  // that is not as the console writes it is a problem or, for the first
+  // header (strict set), the reason the bytes are not a result file.
+  bool ReadHeader(const Line& rule, size_t section, Header& header, Problem* strict);
   // The section whose title stands `ahead` lines after the next one: -1 for
-  // none of the four, -2 when the file ends before that line.
+  // none of them, -2 when the file ends before that line.
   int TitleAt(size_t ahead);
 
   void OnRuleLine(const Line& line);
   void OnSectionLine(const Line& line);
-  void OnClimateLine(const Line& line);
-  void OnHistogramLine(const Line& line);
   void TakeRow(const HistogramRow& row);
-  void OnSummaryLine(const Line& line);
   bool ReadSummaryItem(int item, std::string_view text);
+  bool SummaryRead() const { return item_ >= kItemCount; }
   void FlushPendingEmpty();
   void Finish();
 
   std::string_view bytes_;
   Lines lines_;
   Run& run_;
-  Section section_ = kSystem;
-  bool found_[kSectionCount] = {};
+  size_t section_ = 0;      // the section being read, its row of kSections
+  uint32_t found_ = 0;      // a bit for each section whose header was read
   size_t columnsSeen_ = 0;  // column header lines of the current section
   int pendingEmpty_ = 0;    // an empty line that belongs before the next header, if one follows
   int item_ = 0;            // the next summary line
@@ -365,11 +359,72 @@ class Reader {
   HistogramRow pendingRow_;  // the first row, until the next one agrees with it
   bool hasPendingRow_ = false;
   int lastLine_ = 0;            // the last complete line read
-  bool endedInHeader_ = false;  // the file ends within a header's nine lines
+  bool endedInHeader_ = false;  // the file ends within a header's lines
   int firstCrlf_ = -1;          // how the first line ends: 1 CR LF, 0 LF
   bool mixedNoted_ = false;
   size_t dropped_ = 0;
 };
+
+// --- the sections ------------------------------------------------------------------
+// The sections in the order the console writes them, each opened by a report
+// header of its title. The first opens the file; the test summary ends it.
+
+struct SectionKind {
+  std::string_view title;                     // its header's title
+  const char* name;                           // what a technician calls it (plural in messages)
+  std::span<const std::string_view> columns;  // the column header lines that open it, in order
+  const char* fileEndsIn;                     // follows "the file ends after line N" when it ends in it
+  bool headerAtEnd;                           // its header is written when the run ends
+  bool ownsEmptyLines;                        // its reader takes its empty lines (else they part sections)
+  SectionLineReader read;
+};
+
+constexpr std::string_view kClimateColumns[] = {"Temp  Hmd   CO2   Opt"};
+constexpr std::string_view kHistogramColumns[] = {"Time      Ready             PlateReady",
+                                                  "[s]   Mean Min. Max.      Mean Min. Max."};
+
+constexpr SectionKind kSections[] = {
+    {.title = "System Data Summary",
+     .name = "system data",
+     .columns = {},
+     .fileEndsIn = ", before the climate data",
+     .headerAtEnd = false,
+     .ownsEmptyLines = false,
+     .read = &Reader::OnSystemLine},
+    {.title = "Climate Logging Data (Interal = 60s",
+     .name = "climate data",
+     .columns = kClimateColumns,
+     .fileEndsIn = ", in the climate data",
+     .headerAtEnd = false,
+     .ownsEmptyLines = false,
+     .read = &Reader::OnClimateLine},
+    {.title = "Handling Times Statistics",
+     .name = "handling times statistics",
+     .columns = kHistogramColumns,
+     .fileEndsIn = ", in the handling times statistics",
+     .headerAtEnd = true,
+     .ownsEmptyLines = false,
+     .read = &Reader::OnHistogramLine},
+    {.title = "Complete Test Summary",
+     .name = "test summary",
+     .columns = {},
+     .fileEndsIn = ", in the test summary",
+     .headerAtEnd = true,
+     .ownsEmptyLines = true,
+     .read = &Reader::OnSummaryLine},
+};
+constexpr size_t kSectionCount = std::size(kSections);
+static_assert(kSectionCount < 32, "Reader::found_ holds a bit for each section");
+
+// The header's centred title lines, made once.
+const std::string& CenteredTitle(size_t section) {
+  static const std::vector<std::string> titles = [] {
+    std::vector<std::string> t;
+    for (const SectionKind& s : kSections) t.push_back(Centered(s.title));
+    return t;
+  }();
+  return titles[section];
+}
 
 void Reader::Note(int line, std::string text) {
   if (run_.problems.size() < kMaxProblems)
@@ -400,99 +455,36 @@ void Reader::SawLine(const Line& line) {
 int Reader::TitleAt(size_t ahead) {
   const Line* title = lines_.Peek(ahead);
   if (!title) return -2;
-  for (int s = 0; s < kSectionCount; ++s)
-    if (title->text == CenteredTitle(s)) return s;
+  for (size_t s = 0; s < kSectionCount; ++s)
+    if (title->text == CenteredTitle(s)) return static_cast<int>(s);
   return -1;
 }
 
-bool Reader::ReadHeader(const Line& rule, Section section, Header& header, Problem* strict) {
+bool Reader::ReadHeader(const Line& rule, size_t section, Header& header, Problem* strict) {
   header = Header{};
   header.line = rule.number;
-  header.title = std::string(kTitles[section]);
-  bool dateOk = false, timeOk = false, good = true;
-  auto bad = [&](int line, const char* text) {
-    if (strict && good) *strict = Problem{line, text};
-    if (!strict) Note(line, text);
-    good = false;
-  };
+  header.title = std::string(kSections[section].title);
+  HeaderDraft draft{header, CenteredTitle(section)};
+  bool good = true;
   SawLine(rule);
-  for (int i = 1; i < 9; ++i) {
+  for (const HeaderLine& row : kHeaderLines) {
     Line line;
     if (!lines_.Next(line)) return false;  // the callers looked ahead: not reached
     SawLine(line);
-    const std::string_view t = line.text;
-    switch (i) {
-      case 1: {
-        // "Quendal AG", blanks and the date. A clock set before 2000 makes
-        // the console print a year of three characters; that is the clock's
-        // fault, not the file's: the date is then missing, the file is read.
-        const std::string_view left = "Quendal AG";
-        const size_t dateAt = t.find_last_of(' ') + 1;
-        const std::string_view date = t.substr(std::min(dateAt, t.size()));
-        const bool form =
-            t.size() == kBlockWidth && StartsWith(t, left) && dateAt > left.size() &&
-            t.substr(left.size(), dateAt - left.size()).find_first_not_of(' ') == std::string_view::npos &&
-            (date.size() == 8 || date.size() == 9) && date.find_first_not_of("0123456789-") == std::string_view::npos;
-        dateOk = form && ReadDate(date, header.stamp);
-        if (!form)
-          bad(line.number, "the header's date line does not read (\"Quendal AG\" and a date DD-MM-YY)");
-        else if (!dateOk)
-          Note(line.number, "the header's date is no day of the calendar (the console's clock?): no date for it");
+    switch (row.read(line.text, draft)) {
+      case LineVerdict::kRead:
         break;
-      }
-      case 2:
-        // The operator's name, blanks up to the time in the last eight
-        // columns; a long name leaves no blanks, and one that fills the
-        // console's 255 bytes has pushed the time off the end.
-        if (t.size() >= kBlockWidth && ReadTime(t.substr(t.size() - 8), header.stamp)) {
-          timeOk = true;
-          header.operatorName = TrimRight(t.substr(0, t.size() - 8));
-        } else if (t.size() == kMaxConsoleLine) {
-          header.operatorName = TrimRight(t.substr(0, kMaxConsoleLine - 8));
-          Note(line.number, "the operator's name fills the header line: the console cut the time off");
-        } else {
-          bad(line.number, "the header's operator and time line does not read (a name and HH:MM:SS)");
-        }
+      case LineVerdict::kNoFigure:
+        Note(line.number, row.noFigure);
         break;
-      case 3:
-      case 6:
-      case 8:
-        if (!t.empty()) bad(line.number, "the header has text where its empty line belongs");
-        break;
-      case 4:
-        if (t != CenteredProgramLine()) bad(line.number, "the header's program line is not the console's");
-        break;
-      case 5:
-        if (t != CenteredTitle(section)) bad(line.number, "the header's title is not the one expected here");
-        break;
-      case 7: {
-        // "SNr. # " and the serial number, blanks, "Firmware " and the
-        // firmware word (at most 65535) as thousands, hundreds and the rest.
-        const std::string_view prefix = "SNr. # ", firmware = "Firmware ";
-        size_t pos = prefix.size();
-        int64_t serial = 0, parts[3] = {};
-        bool ok = t.size() == kBlockWidth && StartsWith(t, prefix) && ReadInteger(t, pos, true, serial) &&
-                  serial >= INT32_MIN && serial <= INT32_MAX && t[pos] == ' ';
-        while (ok && pos < t.size() && t[pos] == ' ') ++pos;
-        ok = ok && StartsWith(t.substr(pos), firmware);
-        const size_t versionAt = pos + firmware.size();
-        pos = versionAt;
-        for (int k = 0; ok && k < 3; ++k)
-          ok = ReadInteger(t, pos, false, parts[k]) && (k == 2 ? pos == t.size() : pos < t.size() && t[pos++] == '.');
-        ok = ok && parts[0] <= 65 && parts[1] <= 9 && parts[2] <= 99;
-        if (ok) {
-          header.serial = serial;
-          header.firmware = std::string(t.substr(versionAt));
-        } else {
-          bad(line.number, "the header's serial number and firmware line does not read");
-        }
-        break;
-      }
-      default:
+      case LineVerdict::kNotConsole:
+        if (strict && good) *strict = Problem{line.number, row.notConsole};
+        if (!strict) Note(line.number, row.notConsole);
+        good = false;
         break;
     }
   }
-  header.stamp.valid = dateOk && timeOk;
+  header.stamp.valid = draft.dateOk && draft.timeOk;
   return good;
 }
 
@@ -512,8 +504,8 @@ bool Reader::Read(Problem& error) {
     return false;
   }
   size_t available = 0;
-  while (available < 9 && lines_.Peek(available)) ++available;
-  if (available < 9) {
+  while (available < kHeaderSize && lines_.Peek(available)) ++available;
+  if (available < kHeaderSize) {
     error = Problem{static_cast<int>(available) + 1, "the file ends inside its first report header"};
     return false;
   }
@@ -521,16 +513,17 @@ bool Reader::Read(Problem& error) {
   lines_.Next(rule);
   Header first;
   Problem strict;
-  if (!ReadHeader(rule, kSystem, first, &strict)) {
-    error = Problem{strict.line, "not the console's first report header (\"System Data Summary\"): " + strict.text};
+  if (!ReadHeader(rule, 0, first, &strict)) {
+    error = Problem{strict.line, "not the console's first report header (\"" + std::string(kSections[0].title) +
+                                     "\"): " + strict.text};
     return false;
   }
   run_.headers.push_back(std::move(first));
-  found_[kSystem] = true;
+  found_ = 1;
 
   Line line;
   while (lines_.Next(line)) {
-    if (section_ == kSummary && item_ >= kItemCount) {
+    if (SummaryRead()) {
       // The console writes nothing after the summary.
       const int last = line.number + lines_.SkipRest();
       Note(line.number, last == line.number ? "a line after the end of the test summary: not the console's"
@@ -552,9 +545,8 @@ bool Reader::Read(Problem& error) {
 }
 
 void Reader::OnRuleLine(const Line& line) {
-  // The rest of a header is eight lines; its title is the fifth of them.
-  const int title = TitleAt(4);
-  if (title == -2 || (title >= 0 && !lines_.Peek(7))) {
+  const int title = TitleAt(kTitleLine - 1);
+  if (title == -2 || (title >= 0 && !lines_.Peek(kHeaderSize - 2))) {
     // The file ends in what is (or may well be) the next header.
     endedInHeader_ = true;
     lastLine_ = lines_.Scanned();
@@ -566,20 +558,21 @@ void Reader::OnRuleLine(const Line& line) {
     Note(line.number, "a rule line that does not open a report header");
     return;
   }
-  const Section next = static_cast<Section>(title);
+  const size_t next = static_cast<size_t>(title);
   if (next <= section_) {
     Header ignored;
     ReadHeader(line, next, ignored, nullptr);
-    Note(line.number, "a second \"" + std::string(kTitles[next]) + "\" header, out of place (lines " +
-                          std::to_string(line.number) + " to " + std::to_string(line.number + 8) + "): left out");
+    Note(line.number, "a second \"" + std::string(kSections[next].title) + "\" header, out of place (lines " +
+                          std::to_string(line.number) + " to " + std::to_string(line.number + kHeaderSize - 1) +
+                          "): left out");
     return;
   }
   if (pendingEmpty_ == 0) Note(line.number, "the empty line before this header is missing");
   pendingEmpty_ = 0;
-  if (columnsSeen_ == 0 && (section_ == kClimate || section_ == kStatistics))
-    Note(line.number, std::string("the ") + kSectionNames[section_] + " before this header have no column header");
-  for (int s = section_ + 1; s < next; ++s)
-    Note(line.number, std::string("the ") + kSectionNames[s] + " are missing: their header is not in the file");
+  if (columnsSeen_ == 0 && !kSections[section_].columns.empty())
+    Note(line.number, std::string("the ") + kSections[section_].name + " before this header have no column header");
+  for (size_t s = section_ + 1; s < next; ++s)
+    Note(line.number, std::string("the ") + kSections[s].name + " are missing: their header is not in the file");
   // A histogram of one readable row: nothing speaks against it.
   if (hasPendingRow_) TakeRow(pendingRow_);
   hasPendingRow_ = false;
@@ -587,11 +580,11 @@ void Reader::OnRuleLine(const Line& line) {
   ReadHeader(line, next, header, nullptr);
   const Header& first = run_.headers.front();
   if (header.serial != -1 && header.serial != first.serial)
-    Note(header.line + 7, "the serial number differs from the first header's");
+    Note(header.line + kSerialLine, "the serial number differs from the first header's");
   if (!header.firmware.empty() && header.firmware != first.firmware)
-    Note(header.line + 7, "the firmware differs from the first header's");
+    Note(header.line + kSerialLine, "the firmware differs from the first header's");
   run_.headers.push_back(std::move(header));
-  found_[next] = true;
+  found_ |= 1u << next;
   section_ = next;
   columnsSeen_ = 0;
 }
@@ -602,28 +595,28 @@ void Reader::FlushPendingEmpty() {
 }
 
 void Reader::OnSectionLine(const Line& line) {
-  if (section_ == kSummary) {
-    OnSummaryLine(line);
+  const SectionKind& kind = kSections[section_];
+  if (kind.ownsEmptyLines) {
+    (this->*kind.read)(line);
     return;
   }
-  // The climate data and the histogram open with their column header lines.
-  const std::string_view* columns = section_ == kClimate ? &kClimateColumns : kHistogramColumns;
-  const size_t columnCount = section_ == kClimate ? 1 : section_ == kStatistics ? 2 : 0;
-  if (columnsSeen_ < columnCount) {
+  // A section's lines open with its column header lines.
+  const std::span<const std::string_view> columns = kind.columns;
+  if (columnsSeen_ < columns.size()) {
     if (line.text == columns[columnsSeen_]) {
       ++columnsSeen_;
       return;
     }
-    if (columnsSeen_ + 1 < columnCount && line.text == columns[columnsSeen_ + 1]) {
+    if (columnsSeen_ + 1 < columns.size() && line.text == columns[columnsSeen_ + 1]) {
       Note(line.number, "the column header line before this one is missing");
       columnsSeen_ += 2;
       return;
     }
     Note(line.number, "the column header line \"" + std::string(columns[columnsSeen_]) + "\" is missing here");
-    columnsSeen_ = columnCount;
+    columnsSeen_ = columns.size();
   } else {
-    for (size_t c = 0; c < columnCount; ++c) {
-      if (line.text == columns[c]) {
+    for (const std::string_view c : columns) {
+      if (line.text == c) {
         FlushPendingEmpty();
         Note(line.number, "a column header line out of place");
         return;
@@ -638,12 +631,12 @@ void Reader::OnSectionLine(const Line& line) {
     return;
   }
   FlushPendingEmpty();
-  if (section_ == kClimate)
-    OnClimateLine(line);
-  else if (section_ == kStatistics)
-    OnHistogramLine(line);
-  else
-    Note(line.number, "a line the console does not write between the system data and the climate data");
+  (this->*kind.read)(line);
+}
+
+// The console writes nothing between the first header and the next.
+void Reader::OnSystemLine(const Line& line) {
+  Note(line.number, "a line the console does not write between the system data and the climate data");
 }
 
 // Four reals of one decimal, each 5 wide or, when wider, standing alone:
@@ -806,7 +799,7 @@ void Reader::OnSummaryLine(const Line& line) {
 
 void Reader::Finish() {
   const std::string_view tail = lines_.Tail();
-  const bool summaryRead = section_ == kSummary && item_ >= kItemCount;
+  const bool summaryRead = SummaryRead();
   const bool cut = !tail.empty();
   if (cut) {
     const int n = lines_.Scanned() + 1;
@@ -819,8 +812,7 @@ void Reader::Finish() {
   bool summaryGood = summaryRead;
   for (bool b : itemBad_) summaryGood = summaryGood && !b;
   run_.summary.complete = summaryGood;
-  bool sections = true;
-  for (bool f : found_) sections = sections && f;
+  const bool sections = found_ == (1u << kSectionCount) - 1;
   run_.complete = summaryGood && sections;
   if (run_.complete) return;
 
@@ -829,65 +821,22 @@ void Reader::Finish() {
     why = cut ? "the file ends in the middle of line " + std::to_string(lines_.Scanned() + 1)
               : "the file ends after line " + std::to_string(lastLine_);
     if (endedInHeader_)
-      why += section_ < kSummary ? std::string(", in the header of the ") + kSectionNames[section_ + 1]
-                                 : std::string(", in a report header");
-    else if (section_ == kSystem)
-      why += ", before the climate data";
+      why += section_ + 1 < kSectionCount ? std::string(", in the header of the ") + kSections[section_ + 1].name
+                                          : std::string(", in a report header");
     else
-      why += std::string(", in the ") + kSectionNames[section_];
+      why += kSections[section_].fileEndsIn;
     return;
   }
-  for (int s = kClimate; s < kSectionCount; ++s) {
-    if (!found_[s]) {
-      why = std::string("the ") + kSectionNames[s] + " are missing: their header is not in the file";
+  for (size_t s = 1; s < kSectionCount; ++s) {
+    if (!(found_ & (1u << s))) {
+      why = std::string("the ") + kSections[s].name + " are missing: their header is not in the file";
       return;
     }
   }
   why = "lines of the test summary do not read: their figures are missing";
 }
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
 }  // namespace
-
-int64_t Stamp::Seconds() const {
-  if (!valid) return 0;
-  int64_t days = 0;
-  for (int y = 2000; y < year; ++y) days += IsLeap(y) ? 366 : 365;
-  for (int m = 1; m < month; ++m) days += DaysInMonth(year, m);
-  days += day - 1;
-  return ((days * 24 + hour) * 60 + minute) * 60 + second;
-}
-
-std::string Stamp::Date() const {
-  if (!valid) return {};
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", year, month, day);
-  return buf;
-}
-
-std::string Stamp::Time() const {
-  if (!valid) return {};
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", hour, minute, second);
-  return buf;
-}
 
 int64_t Run::Serial() const { return headers.empty() ? -1 : headers.front().serial; }
 
@@ -904,10 +853,13 @@ const std::string& Run::OperatorName() const {
 Stamp Run::Start() const { return headers.empty() ? Stamp{} : headers.front().stamp; }
 
 Stamp Run::End() const {
-  // The statistics and the summary headers are written when the run ends,
-  // one right after the other; the climate header is written at its start.
-  for (auto h = headers.rbegin(); h != headers.rend(); ++h)
-    if ((h->title == kTitles[kSummary] || h->title == kTitles[kStatistics]) && h->stamp.valid) return h->stamp;
+  // The headers written when the run ends come one right after the other;
+  // the latest readable time among them is the end.
+  for (auto h = headers.rbegin(); h != headers.rend(); ++h) {
+    if (!h->stamp.valid) continue;
+    for (const SectionKind& s : kSections)
+      if (s.headerAtEnd && h->title == s.title) return h->stamp;
+  }
   return {};
 }
 
@@ -940,19 +892,6 @@ ReadResult ReadResultFile(std::string_view bytes, std::string_view name) {
     result.run.file = std::string(name);
   }
   return result;
-}
-
-std::string Cp437ToUtf8(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (char c : bytes) {
-    char32_t cp = kCp437ToUnicode[static_cast<unsigned char>(c)];
-    // The table draws the control codes as glyphs; should it ever hand one
-    // back as a control, it must not reach a page or a table as one.
-    if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0) || (cp >= 0xD800 && cp < 0xE000) || cp > 0x10FFFF) cp = 0xFFFD;
-    AppendUtf8(out, cp);
-  }
-  return out;
 }
 
 }  // namespace report

@@ -12,20 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/cp437.h"
+#include "report/Fields.h"  // Stamp
+
 namespace report {
-
-// A date and time as the report header shows them: DD-MM-YY and HH:MM:SS.
-// The two-digit year is read as 20YY.
-struct Stamp {
-  bool valid = false;
-  int year = 0, month = 0, day = 0;
-  int hour = 0, minute = 0, second = 0;
-
-  // Seconds since 1 Jan 2000 00:00:00; only meaningful when valid.
-  int64_t Seconds() const;
-  std::string Date() const;  // "2026-12-08", empty when not valid
-  std::string Time() const;  // "10:00:02", empty when not valid
-};
 
 // One report header block as the file has it.
 struct Header {
@@ -173,7 +163,8 @@ struct ReadResult {
 // Line ends may be LF or CR LF (the file is written on Linux and Windows).
 ReadResult ReadResultFile(std::string_view bytes, std::string_view name);
 
-// Code page 437 bytes as UTF-8 (the file's texts, for the page and the CSV).
-std::string Cp437ToUtf8(std::string_view bytes);
+// The file's texts are code page 437 bytes; the page and the CSV show them
+// as UTF-8 through the code page's own conversion.
+using ::Cp437ToUtf8;
 
 }  // namespace report
