@@ -254,47 +254,62 @@ static_assert(kTitleLine > 0 && kSerialLine > 0, "a header has a title and a ser
 
 enum class ItemKind { kOption, kEmpty, kProcedure, kCounter, kTime };
 
+// One line of the summary: its label and, by its kind, where its figure
+// goes and what it may be.
 struct Item {
   ItemKind kind;
-  std::string_view label;
-  int index;  // option 0..4, counter 0..2, time line: group * 3 + (0 min, 1 max, 2 mean)
+  std::string_view label = {};
+  // kOption (one of two values), kProcedure (the one value the label ends in).
+  std::string Summary::*text = nullptr;
+  std::string_view values[2] = {};
+  // kCounter: the figure, the flag that says it was read (if it has one),
+  // and the range the console's variable holds.
+  int64_t Summary::*counter = nullptr;
+  bool Summary::*counterRead = nullptr;
+  int64_t counterMin = 0, counterMax = 0;
+  // kTime: the minimum, maximum or mean line of a group.
+  TimeFigure (Summary::*times)[3] = nullptr;
+  Group group = kAll;
 };
 
+// The console's 16-bit counts (the total accesses, the histogram's bins)
+// stop here; the interval and the errors are 32-bit and may be negative.
+constexpr int64_t kCounterMax = 65535;
 const Item kItems[] = {
-    {ItemKind::kOption, "Access: ", 0},
-    {ItemKind::kOption, "Cassettes: ", 1},
-    {ItemKind::kOption, "PlateTrace: ", 2},
-    {ItemKind::kOption, "Addressing: ", 3},
-    {ItemKind::kOption, "Cassette Levels: ", 4},
-    {ItemKind::kEmpty, "", 0},
-    {ItemKind::kProcedure, "Access Procedure:       Fast", 0},
-    {ItemKind::kEmpty, "", 0},
-    {ItemKind::kCounter, "Total Accesses:        ", 0},
-    {ItemKind::kCounter, "Access Interval [Sec]: ", 1},
-    {ItemKind::kCounter, "Car. Pos. Errs         ", 2},
-    {ItemKind::kEmpty, "", 0},
-    {ItemKind::kTime, "Min. Access Time:      ", 0},
-    {ItemKind::kTime, "Max. Access Time:      ", 1},
-    {ItemKind::kTime, "Mean Access Time:      ", 2},
-    {ItemKind::kEmpty, "", 0},
-    {ItemKind::kTime, "Min. Load Time:        ", 3},
-    {ItemKind::kTime, "Max. Load Time:        ", 4},
-    {ItemKind::kTime, "Mean Load Time:        ", 5},
-    {ItemKind::kEmpty, "", 0},
-    {ItemKind::kTime, "Min. UnLoad Time:      ", 6},
-    {ItemKind::kTime, "Max. UnLoad Time:      ", 7},
-    {ItemKind::kTime, "Mean UnLoad Time:      ", 8},
+    {.kind = ItemKind::kOption, .label = "Access: ", .text = &Summary::access,
+     .values = {"Including Gate Cycle", "No Gate Cycle"}},
+    {.kind = ItemKind::kOption, .label = "Cassettes: ", .text = &Summary::cassettes,
+     .values = {"One-Plate Non-Inverted Test Mode", "Filled Inverted Test Mode"}},
+    {.kind = ItemKind::kOption, .label = "PlateTrace: ", .text = &Summary::plateTrace,
+     .values = {"Actived", "Not Activated"}},
+    {.kind = ItemKind::kOption, .label = "Addressing: ", .text = &Summary::addressing,
+     .values = {"Cassettes Look-Up Table", "Native DM-Values"}},
+    {.kind = ItemKind::kOption, .label = "Cassette Levels: ", .text = &Summary::cassetteLevels,
+     .values = {"Bi-Level", "Single Level"}},
+    {.kind = ItemKind::kEmpty},
+    {.kind = ItemKind::kProcedure, .label = "Access Procedure:       Fast", .text = &Summary::procedure,
+     .values = {"Fast"}},
+    {.kind = ItemKind::kEmpty},
+    {.kind = ItemKind::kCounter, .label = "Total Accesses:        ", .counter = &Summary::totalAccesses,
+     .counterMin = 0, .counterMax = kCounterMax},
+    {.kind = ItemKind::kCounter, .label = "Access Interval [Sec]: ", .counter = &Summary::intervalSeconds,
+     .counterRead = &Summary::hasIntervalSeconds, .counterMin = INT32_MIN, .counterMax = INT32_MAX},
+    {.kind = ItemKind::kCounter, .label = "Car. Pos. Errs         ", .counter = &Summary::carPosErrors,
+     .counterRead = &Summary::hasCarPosErrors, .counterMin = INT32_MIN, .counterMax = INT32_MAX},
+    {.kind = ItemKind::kEmpty},
+    {.kind = ItemKind::kTime, .label = "Min. Access Time:      ", .times = &Summary::minimum, .group = kAll},
+    {.kind = ItemKind::kTime, .label = "Max. Access Time:      ", .times = &Summary::maximum, .group = kAll},
+    {.kind = ItemKind::kTime, .label = "Mean Access Time:      ", .times = &Summary::mean, .group = kAll},
+    {.kind = ItemKind::kEmpty},
+    {.kind = ItemKind::kTime, .label = "Min. Load Time:        ", .times = &Summary::minimum, .group = kLoad},
+    {.kind = ItemKind::kTime, .label = "Max. Load Time:        ", .times = &Summary::maximum, .group = kLoad},
+    {.kind = ItemKind::kTime, .label = "Mean Load Time:        ", .times = &Summary::mean, .group = kLoad},
+    {.kind = ItemKind::kEmpty},
+    {.kind = ItemKind::kTime, .label = "Min. UnLoad Time:      ", .times = &Summary::minimum, .group = kUnload},
+    {.kind = ItemKind::kTime, .label = "Max. UnLoad Time:      ", .times = &Summary::maximum, .group = kUnload},
+    {.kind = ItemKind::kTime, .label = "Mean UnLoad Time:      ", .times = &Summary::mean, .group = kUnload},
 };
-constexpr int kItemCount = static_cast<int>(sizeof kItems / sizeof kItems[0]);
-
-// The two values each option line can show.
-const std::string_view kOptionValues[5][2] = {
-    {"Including Gate Cycle", "No Gate Cycle"},
-    {"One-Plate Non-Inverted Test Mode", "Filled Inverted Test Mode"},
-    {"Actived", "Not Activated"},
-    {"Cassettes Look-Up Table", "Native DM-Values"},
-    {"Bi-Level", "Single Level"},
-};
+constexpr int kItemCount = static_cast<int>(std::size(kItems));
 
 // Climate values as the console can come to print them: the controller's
 // words are read as numbers of up to 31 bits; the temperature's bit 15 is
@@ -302,7 +317,6 @@ const std::string_view kOptionValues[5][2] = {
 constexpr int64_t kMaxWordValue = 2147483647;
 constexpr int64_t kMaxTemperatureTenths = 32768;
 constexpr int64_t kMinTemperatureTenths = -(kMaxWordValue - 32768);
-constexpr uint32_t kCounterMax = 65535;
 constexpr int kLastBin = 600;
 
 // --- the reader ------------------------------------------------------------------
@@ -721,33 +735,28 @@ bool Reader::ReadSummaryItem(int item, std::string_view t) {
       return t.empty();
     case ItemKind::kProcedure:
       if (t != it.label) return false;
-      s.procedure = "Fast";
+      s.*it.text = std::string(it.values[0]);
       return true;
     case ItemKind::kOption:
       // Label, blanks and one of the two values, 55 wide.
-      for (std::string_view value : kOptionValues[it.index]) {
+      for (std::string_view value : it.values) {
         if (t.size() == kBlockWidth && StartsWith(t, it.label) && t.substr(kBlockWidth - value.size()) == value &&
             t.substr(it.label.size(), kBlockWidth - value.size() - it.label.size()).find_first_not_of(' ') ==
                 std::string_view::npos) {
-          std::string* options[5] = {&s.access, &s.cassettes, &s.plateTrace, &s.addressing, &s.cassetteLevels};
-          *options[it.index] = std::string(value);
+          s.*it.text = std::string(value);
           return true;
         }
       }
       return false;
     case ItemKind::kCounter: {
-      // The total is the console's 16-bit count; the interval and the
-      // errors are 32-bit and may be negative.
       size_t pos = it.label.size();
       int64_t v = 0;
-      const bool total = it.index == 0;
       if (t.size() > it.label.size() + 12 || !StartsWith(t, it.label) ||
-          !ReadField(t, pos, 5, Kind::kInteger, !total, v) || pos != t.size())
+          !ReadField(t, pos, 5, Kind::kInteger, it.counterMin < 0, v) || pos != t.size())
         return false;
-      if (total ? v > kCounterMax : v < INT32_MIN || v > INT32_MAX) return false;
-      (total ? s.totalAccesses : it.index == 1 ? s.intervalSeconds : s.carPosErrors) = v;
-      if (it.index == 1) s.hasIntervalSeconds = true;
-      if (it.index == 2) s.hasCarPosErrors = true;
+      if (v < it.counterMin || v > it.counterMax) return false;
+      s.*it.counter = v;
+      if (it.counterRead) s.*it.counterRead = true;
       return true;
     }
     case ItemKind::kTime: {
@@ -759,8 +768,7 @@ bool Reader::ReadSummaryItem(int item, std::string_view t) {
         return false;
       pos += 5;
       if (!ReadField(t, pos, 4, Kind::kReal, false, plate) || pos != t.size()) return false;
-      TimeFigure* rows[3] = {s.minimum, s.maximum, s.mean};
-      rows[it.index % 3][it.index / 3] = TimeFigure{true, FromTenths(ready), FromTenths(plate)};
+      (s.*it.times)[it.group] = TimeFigure{true, FromTenths(ready), FromTenths(plate)};
       return true;
     }
   }
