@@ -356,6 +356,7 @@ class Reader {
   void OnSectionLine(const Line& line);
   void TakeRow(const HistogramRow& row);
   bool ReadSummaryItem(int item, std::string_view text);
+  // Every line of the summary, the last section, has been taken (read or not).
   bool SummaryRead() const { return item_ >= kItemCount; }
   void FlushPendingEmpty();
   void Finish();
