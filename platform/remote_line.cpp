@@ -53,6 +53,21 @@ const char* SerialErrorText(int code) {
   }
 }
 
+bool SplitHostPort(std::string_view text, std::string_view& host, std::string_view& port) {
+  if (!text.empty() && text.front() == '[') {
+    const size_t close = text.find(']');
+    if (close == std::string_view::npos || close + 1 >= text.size() || text[close + 1] != ':') return false;
+    host = text.substr(1, close - 1);
+    port = text.substr(close + 2);
+    return true;
+  }
+  const size_t colon = text.rfind(':');
+  if (colon == std::string_view::npos) return false;
+  host = text.substr(0, colon);
+  port = text.substr(colon + 1);
+  return host.find(':') == std::string_view::npos;
+}
+
 int ParseRemoteAddress(std::string_view setting, RemoteAddress& out) {
   out = RemoteAddress{};
   std::string_view rest;
@@ -68,21 +83,9 @@ int ParseRemoteAddress(std::string_view setting, RemoteAddress& out) {
   }
   out.kind = kind;
   std::string_view host, port;
-  if (!rest.empty() && rest.front() == '[') {
-    const size_t close = rest.find(']');
-    if (close == std::string_view::npos || close + 1 >= rest.size() || rest[close + 1] != ':')
-      return kSerialErrBadAddress;
-    host = rest.substr(1, close - 1);
-    port = rest.substr(close + 2);
-    if (host.find(':') == std::string_view::npos) return kSerialErrBadAddress;
-  } else {
-    const size_t colon = rest.rfind(':');
-    if (colon == std::string_view::npos) return kSerialErrBadAddress;
-    host = rest.substr(0, colon);
-    port = rest.substr(colon + 1);
-    // An IPv6 address must come in brackets, or its port could not be told.
-    if (host.find(':') != std::string_view::npos) return kSerialErrBadAddress;
-  }
+  if (!SplitHostPort(rest, host, port)) return kSerialErrBadAddress;
+  // Brackets hold an IPv6 address and nothing else.
+  if (rest.front() == '[' && host.find(':') == std::string_view::npos) return kSerialErrBadAddress;
   // A trailing slash is what a URL often ends with; anything more is a path.
   if (!port.empty() && port.back() == '/') port.remove_suffix(1);
   if (!ValidHost(host) || !ValidPort(port)) return kSerialErrBadAddress;

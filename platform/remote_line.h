@@ -19,6 +19,13 @@ struct RemoteAddress {
   std::string port;  // decimal, 1..65535
 };
 
+// Splits "HOST:PORT" or "[IPv6]:PORT" at the colon before the port: host
+// without its brackets, port as written; neither part is checked further.
+// False when there is no such colon, or when a host without brackets has a
+// colon of its own (an IPv6 address needs them, or its port could not be
+// told).
+bool SplitHostPort(std::string_view text, std::string_view& host, std::string_view& port);
+
 // Reads a port's setting: "tcp://HOST:PORT" or "rfc2217://HOST:PORT" (the
 // scheme in any case) is a network line, anything else a device path (kind
 // kDevice, nothing else filled). Returns 0, or kSerialErrBadAddress when a

@@ -273,6 +273,8 @@ class Store {
   bool DrivesOn() const;
   int CarouselShown(bool& atMark) const;
   void Dispatch();
+  struct Recipe;
+  static const Recipe kRecipes[];  // one per handler relay (StoreJobs.cpp)
   void StartJob(int relay);
   void RunJob();
   void BeginStep();

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -53,6 +54,51 @@ class StoreTest : public ::testing::Test {
 
   sim::Store store;
   uint64_t now = 1'000'000;
+};
+
+}  // namespace simtest
+
+#include "sim/line/Line.h"
+
+namespace simtest {
+
+// An endpoint of the line that only keeps what reaches it.
+struct FakeEndpoint : sim::Endpoint {
+  bool Open(bool) override { return true; }
+  void Vanish(uint64_t) override { ++vanished; }
+  void Return() override { ++returned; }
+  void Close(uint64_t) override {}
+  void AddPolls(std::vector<sim::PollEntry>&, uint64_t) override {}
+  void Handle(const sim::PollEntry*, size_t, uint64_t) override {}
+  void Deliver(const sim::Owed& answer, uint64_t nowUs) override {
+    received += answer.bytes;
+    lastUs = nowUs;
+  }
+
+  uint32_t session = 0;  // of what it hears
+  std::string received;
+  uint64_t lastUs = 0;
+  int vanished = 0, returned = 0;
+};
+
+// A store on a line with two fake endpoints, 0 and 1, and no trace file.
+struct LineRig {
+  LineRig() {
+    line.endpoints.push_back(std::make_unique<FakeEndpoint>());
+    line.endpoints.push_back(std::make_unique<FakeEndpoint>());
+  }
+  FakeEndpoint& at(int id) { return static_cast<FakeEndpoint&>(*line.endpoints[static_cast<size_t>(id)]); }
+  // Bytes from endpoint id's peer at tUs, gathered in its own command line.
+  void Hear(int id, std::string_view bytes, uint64_t tUs) {
+    sim::Hear(line, id, at(id).session, gathered[id], reinterpret_cast<const unsigned char*>(bytes.data()),
+              bytes.size(), tUs);
+  }
+
+  // As in vekton-sim: bytes go at once, so an answer is due when its line ends.
+  sim::Store store{sim::DefaultProfile(), sim::Options{.latencyUs = 0, .byteUs = 0}};
+  sim::TraceLog trace;
+  sim::Line line{store, trace};
+  std::string gathered[2];
 };
 
 }  // namespace simtest
