@@ -18,6 +18,9 @@ void StartUp();
 void MainLoop();
 
 // Screens, one per menu choice; kMainMenu below says which key runs which.
+// A new screen is a file of its own, its declaration here and its row in
+// kMainMenu: the menu line, the dispatch, the geometry read and the reset at
+// program start all follow from the row.
 //
 // What a screen may rely on when it starts. The main loop calls it with no
 // arguments, after it has:
@@ -33,15 +36,17 @@ void MainLoop();
 //   and LogToFile.
 // Set since the start-up and never changed by the loop: ComPort,
 // OperatorName, DosVersionNumber and FirmwareVersion (DM108 as last read, at
-// the start-up or by a screen that reads it again). MenuChoice is the key as typed, CommAnswer is scratch. The screen
-// still shows the banner and the menu, drawn in the banner's window, with the
-// cursor on the row below the "Open Comport   -> " line; the colours are
-// blue on light grey.
+// the start-up or by a screen that reads it again). MenuChoice is the key as
+// typed, CommAnswer is scratch. The screen still shows the banner and the
+// menu, drawn in the banner's window, with the cursor on the row below the
+// "Open Comport   -> " line, in the colours the last screen left (below).
 //
 // What a screen must leave behind when it returns:
 // - the port open: the loop sends "CQ" through it and closes it at the next
 //   menu. A screen never ends the program; only the choice 0 does;
-// - the colours blue on light grey, as the loop does not set them;
+// - the colours the menu is to be drawn in, as the loop does not set them:
+//   blue on light grey, the start-up's, which every screen puts back except
+//   the guided macros on an older console (they leave their own);
 // - its result file closed.
 // The loop clears the screen and draws the banner with its window again,
 // and clears EscAbort, the pending keys, QuitRequested and LastKey, so a
