@@ -68,15 +68,10 @@ bool AskPauseRange(int32_t& range) {
 }
 
 void ShowMenu() {
-  static const char* const kLines[] = {
-      "Carrousel Movement  1", "Plate Movement      2", "Stack Movement      3",
-      "Lift Movement       4", "Gate Movement       5", "Shovel Movement     6",
-      "Turn Movement       7", "Error Counters      8", "SMC 1 Movement      9",
-  };
   ClearWorkArea();
   NewLine();
-  for (const char* line : kLines) {
-    WriteText(line);
+  for (const MenuRow& row : kComponentMenu) {
+    WriteText(MenuLine(row, kComponentMenuLabelWidth));
     NewLine();
   }
   NewLine();
@@ -95,17 +90,9 @@ void ComponentTestMenu() {
     // A quit answered in the last test must not end the next one before it
     // has begun.
     QuitRequested = false;
-    switch (LastKey) {
-      case '1': CarrouselMovementTest(); break;
-      case '2': PlateMovementTest(); break;
-      case '4': LiftMovementTest(); break;
-      case '5': GateMovementTest(); break;
-      case '6': ShovelMovementTest(); break;
-      case '7': TurnMovementTest(); break;
-      case '8': ErrorCountersScreen(); break;
-      case '9': Smc1MovementTest(); break;
-      default: break;  // 3 (the stack has no test) and every other key
-    }
+    // 3 (the stack has no test) and the keys no row has run nothing.
+    const MenuRow* row = FindMenuRow(kComponentMenu, LastKey);
+    if (row != nullptr && row->run != nullptr) row->run();
 
     KvWriteDm(ComPort, kTestEnableWord, 0, answer);
     if (LastKey == static_cast<char>(kEsc)) return;

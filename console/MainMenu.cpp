@@ -1,6 +1,8 @@
 // The main menu loop. Every choice runs inside its own "CR" ... "CQ" bracket:
 // the port is closed while the menu waits, opened for the operation, and the
-// store's geometry is read fresh before any screen that moves plates.
+// store's geometry is read fresh before the choices whose row asks for it.
+// The menu's lines, the geometry reads and the dispatch all come from the
+// rows of kMainMenu (Console.h).
 #include "KV_Lib3/KV_Lib3.h"
 #include "VKT_Lib3/VKT_Lib3.h"
 #include "comLib3/comLib3.h"
@@ -10,15 +12,9 @@
 namespace {
 
 void ShowMenu() {
-  static const char* const kLines[] = {
-      "Direct Commands                 1", "Monitor Flags                   2",
-      "Macros                          3", "Teach Positioning Times         4",
-      "Component Test / Error Cntrs    5", "Test Sequence all Slots         6",
-      "Test Sequence Random Access     7", "Test 3-Plate Squence            8",
-      "Quit                            0",
-  };
-  for (const char* line : kLines) {
-    WriteText(AtColumn11(line));
+  for (const MenuRow& row : kMainMenu) {
+    if (row.label == nullptr) continue;
+    WriteText(AtColumn11(MenuLine(row, kMainMenuLabelWidth)));
     NewLine();
   }
   NewLine();
@@ -61,19 +57,11 @@ void RefreshConfiguration() {
   if (CarPosPerGroup == 0 || CarPosCount % CarPosPerGroup != 0) CarPosPerGroup = CarPosCount;
 }
 
-void Dispatch(char choice) {
-  switch (choice) {
-    case '1': DirectCommands(); break;
-    case '2': MonitorFlags(); break;
-    case '3': Macros(); break;
-    case '4': TeachPositionTimes(); break;
-    case '5': ComponentTestMenu(); break;
-    case '6': AllSlotsTest(); break;
-    case '7': RandomAccessTest(); break;
-    case '8': ThreePlateTest(); break;
-    case 'S': ServiceStatistics(); break;
-    default: break;  // 0 and unknown keys go straight to the loop end
-  }
+// Whether the geometry is read before the choice: as its row says, and for a
+// key no row has, when it comes after "3" in character-code order.
+bool ReadsGeometry(const MenuRow* row, char choice) {
+  if (row != nullptr) return row->geometry == Geometry::Read;
+  return static_cast<uint8_t>(choice) > static_cast<uint8_t>('3');
 }
 
 }  // namespace
@@ -104,16 +92,16 @@ void MainLoop() {
     KvWriteDm(ComPort, 123, 0, CommAnswer);
 
     const char choice = UpCase(MenuChoice);
-    // Character-code order: 4..9, the letters and everything above "3".
-    if (static_cast<uint8_t>(choice) > static_cast<uint8_t>('3')) RefreshConfiguration();
-
-    Dispatch(choice);
+    const MenuRow* row = FindMenuRow(kMainMenu, choice);
+    if (ReadsGeometry(row, choice)) RefreshConfiguration();
+    // 0 and the keys no row has go straight to the loop end.
+    if (row != nullptr && row->run != nullptr) row->run();
 
     ResetKeys();
     KvCommQuit(ComPort, CommAnswer);
     WriteText(CommAnswer);
     NewLine();
-    if (MenuChoice == '0') {
+    if (MenuChoice == kQuitKey) {
       ComClose(ComPort);
       TextBackground(0);
       TextColor(7);

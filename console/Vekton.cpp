@@ -4,10 +4,7 @@
 #include "VKT_Lib3/Motion.h"
 #include "VKT_Lib3/VKT_Lib3.h"
 #include "comLib3/comLib3.h"
-#include "console/ComponentTests.h"
 #include "console/Console.h"
-#include "console/RandomAccess.h"
-#include "console/TestSequences.h"
 #include "platform/crt.h"
 #include "platform/system.h"
 
@@ -102,8 +99,6 @@ void InitAllUnits() {
   ScreenTextInit();
   StatusLineInit();
   MotionInit();
-  DirectCommandsInit();
-  TestSequencesInit();
-  ComponentTestsInit();
-  RandomAccessInit();
+  for (const MenuRow& row : kMainMenu)
+    if (row.init != nullptr) row.init();
 }
