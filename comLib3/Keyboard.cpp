@@ -77,10 +77,10 @@ int WaitSeconds(int n) {
       uint16_t s;
       GetTime(h, m, s, hs);
       if (s != s0 || PollKey() == kEsc) break;
-      // The clock is read a millisecond apart, as ever; beyond that, sleep
-      // until a key or the last hundredth of this second, which is watched
-      // a millisecond at a time: the change is still seen within a
-      // millisecond, and the processor rests in between.
+      // The clock is read a millisecond apart; beyond that, sleep until a
+      // key or the last hundredth of this second, which is watched a
+      // millisecond at a time: the change is seen within a millisecond,
+      // and the processor rests in between.
       Delay(1);
       if (hs < 99) ComWait(static_cast<uint32_t>(99 - hs) * 10 - 1, 0);
     }

@@ -272,12 +272,12 @@ done
 for t in raw rfc; do
   on "$t" wait_until 5 received_at_least 'RD DM0\r' 2 || on "$t" fail "$t: no RD DM0 after ser2net came back"
 done
-# The typed command's answer on the screen, over both lines. (It was once
-# lost over RFC 2217 here, on any line it could be: a typed command and a
-# status poll that went out while the other's answer was on its way, each
-# write purging the line. The direct command console now keeps one command
-# in flight at a time; DirectCommandsTest.TypedAnswerShowsWhereverEnterFalls
-# InThePollCycle presses Enter at every moment of a poll cycle.)
+# The typed command's answer on the screen, over both lines. (A typed
+# command and a status poll sent while the other's answer is on its way
+# would each purge the line and lose that answer, over RFC 2217 most easily;
+# the direct command console keeps one command in flight at a time, and
+# DirectCommandsTest.TypedAnswerShowsWhereverEnterFallsInThePollCycle
+# presses Enter at every moment of a poll cycle.)
 for t in raw rfc; do
   on "$t" wait_until 5 answer_shown "RD DM0" || on "$t" fail "$t: RD DM0 not answered after ser2net came back"
 done

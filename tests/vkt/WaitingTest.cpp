@@ -171,7 +171,7 @@ TEST_F(WaitingLoopTest, WaitReadySameStepsFarFewerWakeUps) {
 }
 
 TEST_F(WaitingLoopTest, CountDownSameStepsFarFewerWakeUps) {
-  // The old one-second wait: the clock read a millisecond apart.
+  // The yardstick: a one-second wait that reads the clock a millisecond apart.
   auto countDownLookingEveryMs = [] {
     // CountDown's own loop around a wait that looks every millisecond.
     GotoXY(10, 6);
