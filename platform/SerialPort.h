@@ -28,6 +28,10 @@ enum SerialReady : int {
   kSerialWritable = 2,
   kSerialFailed = 4,  // hung up, reset, or in error
 };
+// While a read, a write or a connection waits, the program still yields and
+// looks at the keyboard this often.
+constexpr uint64_t kSerialSliceUs = 20000;
+
 // The system object a wait cannot sleep on (a comm handle without overlapped
 // I/O, a socket event that could not be made).
 constexpr intptr_t kSerialNoWaitObject = -1;
@@ -145,7 +149,3 @@ struct SerialSystemCodes {
   int generic;          // a failure that left no code
 };
 extern const SerialSystemCodes kSerialCodes;
-
-// While a read, a write or a connection waits, the program still yields and
-// looks at the keyboard this often.
-constexpr uint64_t kSerialSliceUs = 20000;

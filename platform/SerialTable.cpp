@@ -7,7 +7,6 @@
 // is a network line; anything else is the system's device (SerialDevicePath).
 // A handle is a number of this table, never reused: a line that went away
 // is opened again under it (SerialLineUp), so the program keeps its handle.
-#include <cerrno>
 #include <cstdlib>
 #include <map>
 #include <string>

@@ -16,7 +16,8 @@
 #include "platform/posix/posix_internal.h"
 
 // In the order of SerialSystemCodes.
-const SerialSystemCodes kSerialCodes = {EBADF, EBUSY, ETIMEDOUT, EINVAL, ENOBUFS, EAGAIN, EHOSTUNREACH, EIO};
+const SerialSystemCodes kSerialCodes = {EBADF,   EBUSY,  ETIMEDOUT,    EINVAL,
+                                        ENOBUFS, EAGAIN, EHOSTUNREACH, EIO};
 
 uint64_t SerialNowUs() { return posix::MonotonicUs(); }
 
@@ -39,7 +40,8 @@ int SerialWaitReady(intptr_t sys, int want, uint64_t deadlineUs) {
   pollfd p{static_cast<int>(sys), events, 0};
   // Rounded up, so a read never returns before its time-out has passed.
   if (poll(&p, 1, static_cast<int>((left + 999) / 1000)) <= 0) return 0;
-  return ((p.revents & POLLIN) ? kSerialReadable : 0) | ((p.revents & POLLOUT) ? kSerialWritable : 0) |
+  return ((p.revents & POLLIN) ? kSerialReadable : 0) |
+         ((p.revents & POLLOUT) ? kSerialWritable : 0) |
          ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) ? kSerialFailed : 0);
 }
 

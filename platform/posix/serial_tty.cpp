@@ -147,7 +147,8 @@ bool Waiting(SerialPort& p, uint32_t& bytesWaiting) {
 long ReadSome(SerialPort& p, uint8_t* buffer, size_t count) {
   const ssize_t n = read(Fd(p), buffer, count);
   if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
-  return n < 0 ? -1 : static_cast<long>(n);  // 0: nothing there (VMIN = 0), or a hung-up line; the wait tells
+  // 0: nothing there (VMIN = 0), or a hung-up line; the wait tells.
+  return n < 0 ? -1 : static_cast<long>(n);
 }
 
 long WriteSome(SerialPort& p, const uint8_t* data, size_t count) {

@@ -16,9 +16,9 @@
 #include "platform/win32/win32_internal.h"
 
 // In the order of SerialSystemCodes.
-const SerialSystemCodes kSerialCodes = {ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED, WSAETIMEDOUT,
-                                           ERROR_INVALID_PARAMETER, WSAENOBUFS, ERROR_NOT_ENOUGH_MEMORY,
-                                           WSAEHOSTUNREACH, ERROR_GEN_FAILURE};
+const SerialSystemCodes kSerialCodes = {
+    ERROR_INVALID_HANDLE, ERROR_ACCESS_DENIED,     WSAETIMEDOUT,    ERROR_INVALID_PARAMETER,
+    WSAENOBUFS,           ERROR_NOT_ENOUGH_MEMORY, WSAEHOSTUNREACH, ERROR_GEN_FAILURE};
 
 uint64_t SerialNowUs() { return win32::MonotonicUs(); }
 
