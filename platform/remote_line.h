@@ -1,8 +1,8 @@
 // A serial line across the network, the parts that do not depend on the
 // system's sockets: what VEKTON_COM<n> names, and the RFC 2217 connection
 // (the codec with the bytes it owes the server and the line data it has
-// decoded, the opening and the line settings waited for). Each system's serial
-// layer carries the bytes; this file decides what they mean.
+// decoded, the opening and the line settings waited for). The network line
+// (NetLine.cpp) carries the bytes; this file decides what they mean.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 // A serial port that is a terminal device: termios for the line settings;
 // reads never block in the driver (VMIN = VTIME = 0), the time-outs are the
-// shared part's (termios VTIME counts tenths, too coarse for the 52 ms a
+// serial table's (termios VTIME counts tenths, too coarse for the 52 ms a
 // read may last at 9600 baud).
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,9 +11,11 @@
 #include <cctype>
 #include <cerrno>
 
-#include "platform/posix/serial_transport.h"
+#include "platform/SerialPort.h"
 
 namespace {
+
+int Fd(const SerialPort& p) { return static_cast<int>(p.sys); }
 
 struct BaudRate {
   uint32_t baud;
@@ -68,7 +70,7 @@ uint8_t DataBitsOf(tcflag_t cflag) {
 
 bool GetSettings(SerialPort& p, SerialSettings& s) {
   termios tio{};
-  if (tcgetattr(p.fd, &tio) != 0) return SerialFail(errno);
+  if (tcgetattr(Fd(p), &tio) != 0) return SerialFail(errno);
   s.baud = BaudOf(cfgetospeed(&tio));
   s.parity = (tio.c_cflag & PARENB) ? ((tio.c_cflag & PARODD) ? 'O' : 'E') : 'N';
   s.dataBits = DataBitsOf(tio.c_cflag);
@@ -78,7 +80,7 @@ bool GetSettings(SerialPort& p, SerialSettings& s) {
 }
 
 bool SetSettings(SerialPort& p, const SerialSettings& s) {
-  const int fd = p.fd;
+  const int fd = Fd(p);
   speed_t speed;
   if (!SpeedOf(s.baud, speed) || s.dataBits < 5 || s.dataBits > 8) return SerialFail(EINVAL);
   termios old{};
@@ -129,7 +131,7 @@ bool SetSettings(SerialPort& p, const SerialSettings& s) {
 }
 
 bool Purge(SerialPort& p) {
-  if (tcflush(p.fd, TCIOFLUSH) != 0) return SerialFail(errno);
+  if (tcflush(Fd(p), TCIOFLUSH) != 0) return SerialFail(errno);
   return true;
 }
 
@@ -137,35 +139,40 @@ bool Waiting(SerialPort& p, uint32_t& bytesWaiting) {
   // The driver keeps no error state to clear: framing and parity errors
   // already dropped their bytes (no INPCK) or were passed through.
   int n = 0;
-  if (ioctl(p.fd, FIONREAD, &n) != 0) return SerialFail(errno);
+  if (ioctl(Fd(p), FIONREAD, &n) != 0) return SerialFail(errno);
   bytesWaiting = n > 0 ? static_cast<uint32_t>(n) : 0;
   return true;
 }
 
-ssize_t ReadSome(SerialPort& p, uint8_t* buffer, size_t count) {
-  const ssize_t n = read(p.fd, buffer, count);
-  if (n < 0 && errno == EAGAIN) return 0;
-  return n;  // 0: nothing there (VMIN = 0), or a hung-up line; the wait tells
+long ReadSome(SerialPort& p, uint8_t* buffer, size_t count) {
+  const ssize_t n = read(Fd(p), buffer, count);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+  // 0: nothing there (VMIN = 0), or a hung-up line; the wait tells.
+  return n < 0 ? -1 : static_cast<long>(n);
 }
 
-ssize_t WriteSome(SerialPort& p, const uint8_t* data, size_t count) {
-  return write(p.fd, data, count);
+long WriteSome(SerialPort& p, const uint8_t* data, size_t count) {
+  const ssize_t n = write(Fd(p), data, count);
+  if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;  // no room: the wait follows
+  return n < 0 ? -1 : static_cast<long>(n);
 }
+
+intptr_t WaitObject(SerialPort& p) { return p.sys; }
 
 void Close(SerialPort& p) {
   // The exclusive mode sticks to the device while anyone else still has it
   // open; drop it so the port can be opened again later.
-  ioctl(p.fd, TIOCNXCL);
-  close(p.fd);
+  ioctl(Fd(p), TIOCNXCL);
+  close(Fd(p));
 }
 
-constexpr SerialTransport kTty = {GetSettings, SetSettings, Purge,   Waiting,
-                                  ReadSome,    WriteSome,   nullptr, Close};
+constexpr SerialTransport kTty = {GetSettings, SetSettings, Purge,      Waiting, ReadSome,
+                                  WriteSome,   nullptr,     WaitObject, Close};
 
 }  // namespace
 
-int TtyOpen(const std::string& path, SerialPort& port) {
-  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+int SerialDeviceOpen(const RemoteAddress& /*address*/, SerialPort& port) {
+  const int fd = open(port.setting.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno;
   // Exclusive like a Windows COM port. TIOCEXCL alone does not stop root, so
   // an advisory lock guards against a second opener too (another program
@@ -175,7 +182,7 @@ int TtyOpen(const std::string& path, SerialPort& port) {
     return EBUSY;
   }
   ioctl(fd, TIOCEXCL);  // fails harmlessly on what is not a terminal
-  port.fd = fd;
+  port.sys = fd;
   port.ops = &kTty;
   return 0;
 }

@@ -143,6 +143,11 @@ TEST(NetSerial, ConnectFailuresGiveTheirCodes) {
   auto t0 = Clock::now();
   EXPECT_EQ(SerialOpen(22, h), kSerialErrHostNotFound);
   EXPECT_LT(MsSince(t0), 1000);
+  // A name under .invalid is never looked up, with the root's dot too.
+  SetPort(22, "tcp://Store.INVALID.:5000");
+  t0 = Clock::now();
+  EXPECT_EQ(SerialOpen(22, h), kSerialErrHostNotFound);
+  EXPECT_LT(MsSince(t0), 1000);
   EXPECT_STREQ(SerialErrorText(kSerialErrHostNotFound), "host not found");
   EXPECT_EQ(SerialErrorText(ECONNREFUSED), nullptr);
 
@@ -186,6 +191,10 @@ TEST(NetSerial, ConnectThatHangsEndsWithinThreeSeconds) {
   EXPECT_GE(ms, 2900);
   EXPECT_LT(ms, 4500);
   for (int fd : fillers) close(fd);
+}
+
+TEST(NetSerial, WriteThatNobodyTakesTimesOutAndKeepsTheLine) {
+  WriteNobodyTakesTimesOutAndKeepsTheLine(28, ETIMEDOUT);
 }
 
 // --- RFC 2217 -----------------------------------------------------------------------

@@ -356,4 +356,37 @@ inline void BinaryAgreedLateSwitchesFromNvtLineEnds(int port) {
   SerialClose(h);
 }
 
+// A far end that takes nothing: once the system's buffers are full a write
+// waits for room until its write time-out, then fails with the system's
+// time-out code (timedOut), and the line is not taken for lost.
+inline void WriteNobodyTakesTimesOutAndKeepsTheLine(int port, int timedOut) {
+  Server server;
+  SetPort(port, server.Url("tcp"));
+  SerialHandle h = kInvalidSerialHandle;
+  ASSERT_EQ(SerialOpen(port, h), 0);
+  Peer peer(server.Accept());
+  SerialTimeouts t{};
+  t.writeTotalConstant = 200;
+  ASSERT_TRUE(SerialSetTimeouts(h, t));
+  const std::string block(1 << 20, 'x');
+  uint32_t written = 0;
+  bool ok = true;
+  long long lastMs = 0;
+  for (int i = 0; i < 64 && ok; ++i) {
+    const auto t0 = Clock::now();
+    ok = SerialWrite(h, reinterpret_cast<const uint8_t*>(block.data()),
+                     static_cast<uint32_t>(block.size()), written);
+    lastMs = MsSince(t0);
+  }
+  ASSERT_FALSE(ok);
+  EXPECT_EQ(SerialLastError(), timedOut);
+  EXPECT_LT(written, block.size());
+  EXPECT_GE(lastMs, 190);
+  EXPECT_LT(lastMs, 1500);
+  uint32_t waiting = 0;
+  EXPECT_TRUE(SerialLineUp(h));
+  EXPECT_TRUE(SerialClearError(h, waiting));
+  SerialClose(h);
+}
+
 }  // namespace loopback

@@ -155,6 +155,11 @@ TEST(Win32NetSerial, ConnectFailuresGiveTheirCodes) {
   auto t0 = Clock::now();
   EXPECT_EQ(SerialOpen(22, h), kSerialErrHostNotFound);
   EXPECT_LT(MsSince(t0), 1000);
+  // A name under .invalid is never looked up, with the root's dot too.
+  SetPort(22, "tcp://Store.INVALID.:5000");
+  t0 = Clock::now();
+  EXPECT_EQ(SerialOpen(22, h), kSerialErrHostNotFound);
+  EXPECT_LT(MsSince(t0), 1000);
   EXPECT_EQ(SerialLastError(), 20001);
 
   for (const char* bad : {"tcp://127.0.0.1", "tcp://::1:5000", "rfc2217://127.0.0.1:0",
@@ -174,6 +179,10 @@ TEST(Win32NetSerial, ConnectFailuresGiveTheirCodes) {
   ASSERT_EQ(SerialOpen(22, h), 0);
   SerialClose(h);
   SetPort(22, "");
+}
+
+TEST(Win32NetSerial, WriteThatNobodyTakesTimesOutAndKeepsTheLine) {
+  WriteNobodyTakesTimesOutAndKeepsTheLine(28, WSAETIMEDOUT);
 }
 
 // --- RFC 2217 -----------------------------------------------------------------------
