@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "comLib3/comLib3.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 
 namespace {
 

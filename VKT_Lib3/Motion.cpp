@@ -6,7 +6,7 @@
 #include "VKT_Lib3/Globals.h"
 #include "VKT_Lib3/StatusLine.h"
 #include "comLib3/comLib3.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 
 SlotTableRec SlotTable;
 uint32_t AccessNumber = 0;

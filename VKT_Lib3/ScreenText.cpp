@@ -4,8 +4,8 @@
 
 #include "VKT_Lib3/Globals.h"
 #include "comLib3/comLib3.h"
-#include "platform/crt.h"
-#include "platform/system.h"
+#include "platform/Crt.h"
+#include "platform/System.h"
 
 ClockReadingRec ClockReading;
 uint16_t ClockDayOfWeek = 0, ClockHundredths = 0;

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "comLib3/ShortStr.h"
-#include "platform/textfile.h"
+#include "platform/TextFile.h"
 
 struct ClockReadingRec {
   uint16_t Year = 0, Month = 0, Day = 0, Hour = 0, Minute = 0, Second = 0;

@@ -5,8 +5,8 @@
 #include "VKT_Lib3/ScreenText.h"
 #include "VKT_Lib3/Terminal.h"
 #include "nbrBase/nbrBase.h"
-#include "platform/crt.h"
-#include "platform/system.h"
+#include "platform/Crt.h"
+#include "platform/System.h"
 
 bool ReadyFlag = false;
 uint16_t SysStat = 0;

@@ -3,7 +3,7 @@
 #include "KV_Lib3/KV_Lib3.h"
 #include "VKT_Lib3/ScreenText.h"
 #include "comLib3/comLib3.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include "comLib3/comLib3.h"
 #include "console/Console.h"
-#include "platform/virtual/virtual.h"
+#include "platform/virtual/Virtual.h"
 
 constexpr uint64_t kHourUs = 3'600'000'000ull;
 

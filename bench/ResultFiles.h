@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "bench/InProcessRun.h"
-#include "platform/virtual/virtual.h"
-#include "sim/harness.h"
+#include "platform/virtual/Virtual.h"
+#include "sim/Harness.h"
 
 // One run: when it starts, how long it goes, the operator's interval, and how
 // fast the store's mechanics are (1 is the simulator's standard store; 0.8 a

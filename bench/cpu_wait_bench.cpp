@@ -19,7 +19,7 @@
 #include "VKT_Lib3/VKT_Lib3.h"
 #include "comLib3/comLib3.h"
 #include "console/Console.h"
-#include "platform/platform.h"
+#include "platform/Platform.h"
 
 namespace {
 

@@ -36,7 +36,7 @@
 
 #include "KV_Lib3/KV_Lib3.h"
 #include "comLib3/comLib3.h"
-#include "platform/serial.h"
+#include "platform/Serial.h"
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include "VKT_Lib3/Motion.h"
 #include "comLib3/comLib3.h"
 #include "console/Console.h"
-#include "platform/virtual/virtual.h"
-#include "sim/harness.h"
+#include "platform/virtual/Virtual.h"
+#include "sim/Harness.h"
 #include "bench/InProcessRun.h"
 
 namespace {

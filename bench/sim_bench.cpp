@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/store.h"
+#include "sim/Store.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "comLib3/comLib3.h"
-#include "platform/crt.h"
-#include "platform/serial.h"
+#include "platform/Crt.h"
+#include "platform/Serial.h"
 
 SerialHandle PortHandles[kMaxComPorts + 1];
 

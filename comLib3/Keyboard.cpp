@@ -3,8 +3,8 @@
 #include <cstdlib>
 
 #include "comLib3/comLib3.h"
-#include "platform/crt.h"
-#include "platform/system.h"
+#include "platform/Crt.h"
+#include "platform/System.h"
 
 bool EscAbort = false;
 ShortStr KeyBuffer;

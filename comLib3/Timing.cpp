@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "comLib3/comLib3.h"
-#include "platform/system.h"
+#include "platform/System.h"
 
 uint32_t RandSeed = 0;
 

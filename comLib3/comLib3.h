@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "comLib3/ShortStr.h"
-#include "platform/crt.h"
-#include "platform/serial.h"
+#include "platform/Crt.h"
+#include "platform/Serial.h"
 
 // --- serial port link ---------------------------------------------------------
 constexpr int kMaxComPorts = 128;

@@ -14,7 +14,7 @@
 #include "console/Console.h"
 #include "console/NumberPrompt.h"
 #include "console/TestSequences.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 
 uint16_t TopLiftPosition = 0;
 bool BiLevel = false;

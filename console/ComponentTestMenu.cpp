@@ -9,7 +9,7 @@
 #include "console/ComponentTests.h"
 #include "console/Console.h"
 #include "console/NumberPrompt.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 
 namespace {
 

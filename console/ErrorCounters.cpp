@@ -5,7 +5,7 @@
 #include "comLib3/comLib3.h"
 #include "console/ComponentTests.h"
 #include "console/Console.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "comLib3/comLib3.h"
 #include "console/ComponentTests.h"
 #include "console/NumberPrompt.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 
 namespace {
 

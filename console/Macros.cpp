@@ -8,7 +8,7 @@
 #include "comLib3/comLib3.h"
 #include "console/Console.h"
 #include "console/NumberPrompt.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 
 namespace {
 

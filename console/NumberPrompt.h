@@ -7,7 +7,7 @@
 
 #include "VKT_Lib3/StatusLine.h"
 #include "comLib3/comLib3.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 
 // Writes the prompt and waits for one key, upper-cased; false on Esc.
 inline bool AskKey(const char* prompt, char& key) {

@@ -13,7 +13,7 @@
 #include "console/ComponentTests.h"
 #include "console/Console.h"
 #include "console/RandomAccess.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "console/Console.h"
 #include "console/NumberPrompt.h"
 #include "console/RandomAccess.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 
 char TestMode = 'B';
 uint16_t CarSelect = 0;

@@ -15,9 +15,9 @@
 #include "VKT_Lib3/VKT_Lib3.h"
 #include "comLib3/comLib3.h"
 #include "console/RandomAccess.h"
-#include "platform/crt.h"
-#include "platform/platform.h"
-#include "platform/textfile.h"
+#include "platform/Crt.h"
+#include "platform/Platform.h"
+#include "platform/TextFile.h"
 #include "report/Cli.h"
 #include "report/Page.h"
 

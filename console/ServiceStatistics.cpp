@@ -4,7 +4,7 @@
 #include "VKT_Lib3/VKT_Lib3.h"
 #include "comLib3/comLib3.h"
 #include "console/Console.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 
 namespace {
 

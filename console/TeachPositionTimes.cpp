@@ -10,7 +10,7 @@
 #include "comLib3/comLib3.h"
 #include "console/ComponentTests.h"
 #include "console/Console.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 
 int32_t PosTimeTable[kPosTimeEntries];
 

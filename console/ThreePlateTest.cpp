@@ -7,7 +7,7 @@
 #include "comLib3/comLib3.h"
 #include "console/Console.h"
 #include "console/TestSequences.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 
 void ThreePlateTest() {
   FullWindow();

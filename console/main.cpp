@@ -7,7 +7,7 @@
 #include "comLib3/comLib3.h"
 #include "console/CommandLine.h"
 #include "console/Console.h"
-#include "platform/platform.h"
+#include "platform/Platform.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "nbrBase/nbrBase.h"
 
-#include "platform/crt.h"
+#include "platform/Crt.h"
 
 uint16_t BitMask(int n) { return (n >= 0 && n < 16) ? static_cast<uint16_t>(1u << n) : 0; }
 

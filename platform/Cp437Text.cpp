@@ -1,6 +1,6 @@
 // Code page 437 texts as UTF-8, for what shows the console's texts outside
 // the console: the report's page and table.
-#include "platform/cp437.h"
+#include "platform/Cp437.h"
 
 void AppendUtf8(std::string& out, char32_t cp) {
   if (cp < 0x80) {

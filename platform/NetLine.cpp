@@ -1,6 +1,6 @@
 // A serial port across the network, on every system: a raw TCP connection,
 // or Telnet with the COM Port Control option (RFC 2217: the codec in
-// platform/rfc2217.h, the connection sequence in platform/remote_line.h).
+// platform/Rfc2217.h, the connection sequence in platform/RemoteLine.h).
 // The system's sockets (NetSocket.h) only carry the bytes; the sockets are
 // non-blocking and the serial table waits on them as on a terminal.
 #include <cctype>

@@ -2,7 +2,7 @@
 // system (posix/NetSocket.cpp, win32/NetSocket.cpp): name lookup, connecting,
 // the non-blocking byte steps, the count of what waits, and closing. Waiting
 // on a socket is the system's SerialWaitReady. Codes are the system's own
-// (errno, Winsock), or serial.h's.
+// (errno, Winsock), or Serial.h's.
 // Nothing outside platform/ includes this.
 #pragma once
 #include <cstddef>

@@ -1,7 +1,7 @@
 // The serial layer inside, the same on every real system: one table of open
 // ports (SerialTable.cpp) whose entries each carry the transport that moves
-// their bytes: a terminal device (posix/serial_tty.cpp), a Windows comm port
-// (win32/serial.cpp), a raw TCP or an RFC 2217 connection (NetLine.cpp).
+// their bytes: a terminal device (posix/SerialTty.cpp), a Windows comm port
+// (win32/Serial.cpp), a raw TCP or an RFC 2217 connection (NetLine.cpp).
 // The table owns the time-outs (the deadline loops, waiting out a dead line);
 // a transport does non-blocking steps on its system object, or, where the
 // system's driver times reads and writes itself, the whole call.
@@ -15,10 +15,10 @@
 #include <memory>
 #include <string>
 
-#include "platform/crt.h"
-#include "platform/line_reopen.h"
-#include "platform/remote_line.h"
-#include "platform/serial.h"
+#include "platform/Crt.h"
+#include "platform/LineReopen.h"
+#include "platform/RemoteLine.h"
+#include "platform/Serial.h"
 
 struct SerialTransport;
 
@@ -114,7 +114,7 @@ bool SerialWakeDue(SerialHandle line, uint64_t deadlineUs, WakeReason& why, Seri
 // port.number and port.setting are filled in already.
 int NetOpen(const RemoteAddress& address, SerialPort& port);
 
-// --- what each system gives the table (posix/serial.cpp, win32/serial.cpp) ---
+// --- what each system gives the table (posix/Serial.cpp, win32/Serial.cpp) ---
 
 // Microseconds of a clock that never jumps.
 uint64_t SerialNowUs();

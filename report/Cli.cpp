@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/textfile.h"
+#include "platform/TextFile.h"
 #include "report/Page.h"
 #include "report/ResultFile.h"
 

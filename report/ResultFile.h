@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/cp437.h"
+#include "platform/Cp437.h"
 #include "report/Fields.h"  // Stamp
 
 namespace report {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/store.h"
+#include "sim/Store.h"
 
 namespace sim {
 

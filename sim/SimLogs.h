@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "sim/store.h"
+#include "sim/Store.h"
 
 namespace sim {
 

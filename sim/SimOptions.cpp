@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/remote_line.h"
+#include "platform/RemoteLine.h"
 
 namespace sim {
 namespace {

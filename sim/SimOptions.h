@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "sim/store.h"
+#include "sim/Store.h"
 
 namespace sim {
 

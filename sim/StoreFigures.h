@@ -1,12 +1,12 @@
 // The store's mechanical figures: drive speeds, travel and move times of
 // the carousel, the lift, SMC 1 and the handler. Shared by the mechanics
-// (store.cpp) and the handler's jobs (StoreJobs.cpp), which must agree on
+// (Store.cpp) and the handler's jobs (StoreJobs.cpp), which must agree on
 // them. Times in microseconds of store time.
 #pragma once
 #include <cstdint>
 #include <limits>
 
-#include "sim/store.h"
+#include "sim/Store.h"
 
 namespace sim {
 

@@ -1,13 +1,13 @@
 // The handler's jobs: the controller's program for relays 1900..1909, one
 // recipe of steps per relay, each step started and finished on the store's
-// clock (store.cpp's Complete walks from one step's end to the next).
+// clock (Store.cpp's Complete walks from one step's end to the next).
 #include <algorithm>
 #include <cmath>
 #include <initializer_list>
 #include <iterator>
 
+#include "sim/Store.h"
 #include "sim/StoreFigures.h"
-#include "sim/store.h"
 
 namespace sim {
 

@@ -14,9 +14,9 @@
 #include "sim/Loop.h"
 #include "sim/SimLogs.h"
 #include "sim/SimOptions.h"
+#include "sim/Store.h"
 #include "sim/line/Endpoints.h"
 #include "sim/line/Line.h"
-#include "sim/store.h"
 
 namespace {
 

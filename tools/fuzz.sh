@@ -14,7 +14,7 @@ seconds="${FUZZ_SECONDS:-20}"
 dir="$root/build-fuzz"
 start=$(date +%s)
 
-bash tools/ensure-deps.sh
+bash tools/ensure_deps.sh
 # clang and its fuzzer runtime (Debian: libclang-rt-<version>-dev).
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"

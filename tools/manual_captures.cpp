@@ -9,7 +9,7 @@
 // status line, the counters and the times are the same on every run, and a
 // capture changes only when the program's screens change.
 //
-// Usage: manual_captures OUTDIR     (tools/manual-captures.sh runs it)
+// Usage: manual_captures OUTDIR     (tools/manual_captures.sh runs it)
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -23,11 +23,11 @@
 #include "bench/InProcessRun.h"
 #include "comLib3/comLib3.h"
 #include "console/Console.h"
-#include "platform/crt.h"
-#include "platform/screen_model.h"
-#include "platform/virtual/virtual.h"
+#include "platform/Crt.h"
+#include "platform/ScreenModel.h"
+#include "platform/virtual/Virtual.h"
 #include "report/ResultFile.h"
-#include "sim/harness.h"
+#include "sim/Harness.h"
 
 namespace {
 

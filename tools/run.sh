@@ -8,7 +8,7 @@ set -euo pipefail
 here=$(pwd)
 cd "$(dirname "$0")/.."
 root=$(pwd)
-bash tools/ensure-deps.sh
+bash tools/ensure_deps.sh
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build --target vekton vekton-sim vekton-report
 work=$(mktemp -d)

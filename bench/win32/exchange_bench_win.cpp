@@ -14,7 +14,7 @@
 
 #include "KV_Lib3/KV_Lib3.h"
 #include "comLib3/comLib3.h"
-#include "platform/platform.h"
+#include "platform/Platform.h"
 
 namespace {
 

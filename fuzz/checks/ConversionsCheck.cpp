@@ -12,8 +12,8 @@
 #include "console/Console.h"
 #include "fuzz/checks/FuzzChecks.h"
 #include "fuzz/checks/FuzzSupport.h"
-#include "platform/textfile.h"
-#include "platform/virtual/virtual.h"
+#include "platform/TextFile.h"
+#include "platform/virtual/Virtual.h"
 
 namespace {
 

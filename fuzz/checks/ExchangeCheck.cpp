@@ -8,7 +8,7 @@
 #include "comLib3/comLib3.h"
 #include "fuzz/checks/FuzzChecks.h"
 #include "fuzz/checks/FuzzSupport.h"
-#include "platform/virtual/virtual.h"
+#include "platform/virtual/Virtual.h"
 
 namespace {
 

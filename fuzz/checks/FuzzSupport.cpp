@@ -4,7 +4,7 @@
 #include <cstdlib>
 
 #include "fuzz/checks/FuzzChecks.h"
-#include "platform/screen_model.h"
+#include "platform/ScreenModel.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/virtual/virtual.h"
+#include "platform/virtual/Virtual.h"
 
 namespace fuzz {
 

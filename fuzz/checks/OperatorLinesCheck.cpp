@@ -7,9 +7,9 @@
 #include "comLib3/comLib3.h"
 #include "fuzz/checks/FuzzChecks.h"
 #include "fuzz/checks/FuzzSupport.h"
-#include "platform/crt.h"
-#include "platform/screen_model.h"
-#include "platform/virtual/virtual.h"
+#include "platform/Crt.h"
+#include "platform/ScreenModel.h"
+#include "platform/virtual/Virtual.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 
 #include "fuzz/checks/FuzzChecks.h"
 #include "fuzz/checks/FuzzSupport.h"
-#include "platform/virtual/virtual.h"
-#include "sim/harness.h"
-#include "sim/store.h"
+#include "platform/virtual/Virtual.h"
+#include "sim/Harness.h"
+#include "sim/Store.h"
 
 namespace {
 

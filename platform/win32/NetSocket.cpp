@@ -12,7 +12,7 @@
 
 #include "platform/NetSocket.h"
 #include "platform/SerialPort.h"
-#include "platform/win32/win32_internal.h"
+#include "platform/win32/Win32Internal.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include "sim/AnswerQueue.h"
 #include "sim/SimLogs.h"
-#include "sim/store.h"
+#include "sim/Store.h"
 
 namespace sim {
 

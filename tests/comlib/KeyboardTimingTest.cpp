@@ -1,6 +1,6 @@
 #include "comLib3/comLib3.h"
 #include "nbrBase/nbrBase.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 #include "tests/support/Fixture.h"
 
 namespace {

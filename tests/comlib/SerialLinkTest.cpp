@@ -1,7 +1,7 @@
 #include <cerrno>
 
 #include "comLib3/comLib3.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 #include "tests/support/Fixture.h"
 
 namespace {

@@ -17,10 +17,10 @@
 #include "comLib3/comLib3.h"
 #include "console/ComponentTests.h"
 #include "console/Console.h"
-#include "platform/crt.h"
-#include "platform/screen_model.h"
-#include "platform/virtual/virtual.h"
-#include "sim/harness.h"
+#include "platform/Crt.h"
+#include "platform/ScreenModel.h"
+#include "platform/virtual/Virtual.h"
+#include "sim/Harness.h"
 
 class ComponentScreenTest : public ::testing::Test {
  protected:

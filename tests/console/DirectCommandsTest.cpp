@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "KV_Lib3/KV_Lib3.h"
-#include "platform/crt.h"
+#include "platform/Crt.h"
 #include "tests/console/ConsoleFixture.h"
 
 namespace {

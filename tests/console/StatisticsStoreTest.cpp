@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/harness.h"
+#include "sim/Harness.h"
 #include "tests/console/ConsoleFixture.h"
 
 namespace {

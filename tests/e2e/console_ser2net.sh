@@ -31,7 +31,7 @@ declare -A TRACES PTYS
 S2N_PID=
 S2N=$(command -v ser2net || echo /usr/sbin/ser2net)
 if [[ ! -x $S2N ]]; then
-  bash "$HERE/../../tools/ensure-deps.sh" net >&2 || fail "ser2net could not be installed"
+  bash "$HERE/../../tools/ensure_deps.sh" net >&2 || fail "ser2net could not be installed"
   S2N=$(command -v ser2net || echo /usr/sbin/ser2net)
   [[ -x $S2N ]] || fail "ser2net is not installed"
 fi

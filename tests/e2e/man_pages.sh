@@ -3,12 +3,12 @@
 # (groff -ww, and man --warnings as lintian runs it), carries the build's
 # version, names every option its program's --help names, and points to the
 # technician's manual; the compressed copy is the page.
-# Usage: man_pages.sh <build dir>. Needs groff and man-db (ensure-deps.sh package).
+# Usage: man_pages.sh <build dir>. Needs groff and man-db (ensure_deps.sh package).
 set -u
 BUILD=$(cd "${1:?usage: man_pages.sh <build dir>}" && pwd)
 VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")
 for tool in groff man; do
-  command -v $tool >/dev/null || { echo "FAIL: $tool is missing (bash tools/ensure-deps.sh package)"; exit 1; }
+  command -v $tool >/dev/null || { echo "FAIL: $tool is missing (bash tools/ensure_deps.sh package)"; exit 1; }
 done
 TMP=$(mktemp -d "${TMPDIR:-/tmp}/vekton-man.XXXXXX")
 trap 'rm -rf "$TMP"' EXIT

@@ -24,7 +24,7 @@ fail() {
 for bin in "$REPORT" "$MAKER"; do
   [[ -x $bin ]] || fail "$bin is missing (build the vekton-report and make_result_files targets)"
 done
-bash "$REPO/tools/ensure-deps.sh" page >/dev/null || fail "the browser check's packages could not be installed"
+bash "$REPO/tools/ensure_deps.sh" page >/dev/null || fail "the browser check's packages could not be installed"
 
 TMP=$(mktemp -d "${TMPDIR:-/tmp}/vekton-e2e-report.XXXXXX")
 trap 'rm -rf "$TMP"' EXIT

@@ -31,7 +31,7 @@ fault_init() {
   esac
   S2N=$(command -v ser2net || echo /usr/sbin/ser2net)
   if [[ $FX_TRANSPORT == rfc2217 && ! -x $S2N ]]; then
-    echo "FAIL: ser2net is not installed (bash tools/ensure-deps.sh net)" >&2
+    echo "FAIL: ser2net is not installed (bash tools/ensure_deps.sh net)" >&2
     exit 1
   fi
   S2N_PID=

@@ -8,7 +8,7 @@
 #include "VKT_Lib3/ScreenText.h"
 #include "VKT_Lib3/StatusLine.h"
 #include "comLib3/comLib3.h"
-#include "platform/serial.h"
+#include "platform/Serial.h"
 #include "tests/support/Fixture.h"
 
 namespace {

@@ -15,9 +15,9 @@
 #include "comLib3/comLib3.h"
 #include "console/Console.h"
 #include "console/NumberPrompt.h"
-#include "platform/screen_model.h"
-#include "platform/virtual/virtual.h"
-#include "sim/harness.h"
+#include "platform/ScreenModel.h"
+#include "platform/virtual/Virtual.h"
+#include "sim/Harness.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 
 #include "RandomFixture.h"
 #include "bench/InProcessRun.h"
-#include "sim/harness.h"
+#include "sim/Harness.h"
 
 namespace {
 

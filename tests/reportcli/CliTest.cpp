@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/virtual/virtual.h"
+#include "platform/virtual/Virtual.h"
 #include "report/Cli.h"
 
 namespace {

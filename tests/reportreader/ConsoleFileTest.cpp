@@ -13,7 +13,7 @@
 #include "VKT_Lib3/Globals.h"
 #include "VKT_Lib3/ScreenText.h"
 #include "console/RandomAccess.h"
-#include "platform/virtual/virtual.h"
+#include "platform/virtual/Virtual.h"
 
 using report::Group;
 using report::ReadStatus;

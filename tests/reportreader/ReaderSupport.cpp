@@ -10,8 +10,8 @@
 #include "VKT_Lib3/VKT_Lib3.h"
 #include "console/Console.h"
 #include "console/RandomAccess.h"
-#include "platform/virtual/virtual.h"
-#include "sim/harness.h"
+#include "platform/virtual/Virtual.h"
+#include "sim/Harness.h"
 
 namespace {
 

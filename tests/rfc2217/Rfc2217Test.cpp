@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/rfc2217.h"
+#include "platform/Rfc2217.h"
 
 namespace {
 

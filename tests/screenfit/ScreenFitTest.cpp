@@ -1,14 +1,14 @@
-// The one decision about the terminal's size (platform/screen_fit.h) and the
+// The one decision about the terminal's size (platform/ScreenFit.h) and the
 // virtual platform's display that presents it, as every backend does.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "platform/crt.h"
-#include "platform/screen_fit.h"
-#include "platform/screen_model.h"
-#include "platform/virtual/virtual.h"
+#include "platform/Crt.h"
+#include "platform/ScreenFit.h"
+#include "platform/ScreenModel.h"
+#include "platform/virtual/Virtual.h"
 
 namespace {
 

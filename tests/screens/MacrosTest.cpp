@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/system.h"
+#include "platform/System.h"
 #include "tests/screens/MonitorMacrosFixture.h"
 
 class MacrosTest : public MonMacTest {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "console/TestSequences.h"
-#include "platform/system.h"
+#include "platform/System.h"
 #include "tests/support/ScriptedStore.h"
 
 // The accesses of one ThreePlateStep of cassette c (of n) in cassettes of L
@@ -47,7 +47,7 @@ class SequenceTest : public ScriptedStoreTest {
 };
 
 // --- the whole program against the simulated store ----------------------------
-#include "sim/harness.h"
+#include "sim/Harness.h"
 
 // The simulated store behind a tap that sees each command line as it ends.
 class TappedStore : public vt::SerialPeer {

@@ -4,8 +4,8 @@
 
 #include "KV_Lib3/KV_Lib3.h"
 #include "comLib3/comLib3.h"
-#include "platform/virtual/virtual.h"
-#include "sim/harness.h"
+#include "platform/virtual/Virtual.h"
+#include "sim/Harness.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/store.h"
+#include "sim/Store.h"
 
 namespace simtest {
 

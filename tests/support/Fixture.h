@@ -5,8 +5,8 @@
 #include <string>
 
 #include "comLib3/comLib3.h"
-#include "platform/screen_model.h"
-#include "platform/virtual/virtual.h"
+#include "platform/ScreenModel.h"
+#include "platform/virtual/Virtual.h"
 
 // A fresh virtual machine with the keyboard units at their start state and,
 // on port 1, a scripted controller.

@@ -27,7 +27,7 @@
 #include <string>
 #include <thread>
 
-#include "platform/serial.h"
+#include "platform/Serial.h"
 
 namespace loopback {
 

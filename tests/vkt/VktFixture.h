@@ -9,9 +9,9 @@
 #include "KV_Lib3/KV_Lib3.h"
 #include "VKT_Lib3/VKT_Lib3.h"
 #include "comLib3/comLib3.h"
-#include "platform/crt.h"
-#include "platform/screen_model.h"
-#include "platform/virtual/virtual.h"
+#include "platform/Crt.h"
+#include "platform/ScreenModel.h"
+#include "platform/virtual/Virtual.h"
 
 class VktTest : public ::testing::Test {
  protected:

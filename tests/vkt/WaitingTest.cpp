@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/system.h"
+#include "platform/System.h"
 #include "tests/vkt/VktFixture.h"
 
 namespace {

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "comLib3/comLib3.h"
-#include "platform/screen_model.h"
-#include "platform/serial.h"
-#include "platform/system.h"
-#include "platform/textfile.h"
-#include "platform/win32/win32_internal.h"
+#include "platform/ScreenModel.h"
+#include "platform/Serial.h"
+#include "platform/System.h"
+#include "platform/TextFile.h"
+#include "platform/win32/Win32Internal.h"
 
 namespace {
 

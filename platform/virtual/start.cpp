@@ -1,9 +1,0 @@
-// The interactive start on the virtual platform: its screen is always there.
-#include <string>
-
-#include "platform/platform.h"
-
-bool PlatformInitTerminal(std::string&) {
-  PlatformInit();
-  return true;
-}
