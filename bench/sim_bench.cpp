@@ -186,7 +186,7 @@ bool InProcessHour() {
   const sim::Counts& n = store.counts();
   std::printf("in-process store, one hour of store time under steady access load\n");
   std::printf("  %u accesses, %u errors, %u carousel moves, %u command lines\n", n.accesses, n.errors,
-              n.carouselMoves, n.commands);
+              n.carrouselMoves, n.commands);
   std::printf("  wall time %.3f s (%.0fx real time)\n", wall, 3600.0 / wall);
   std::printf("  target: under 1 s -> %s\n", wall < 1.0 ? "met" : "MISSED");
   return wall < 1.0 && n.errors == 0;

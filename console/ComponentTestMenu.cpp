@@ -36,7 +36,7 @@ int32_t TaughtTime(int32_t path) { return path >= 0 && path < kPosTimeEntries ? 
 // Polls the T20 contact back to back until the carousel has settled. Once Esc
 // has set EscAbort every exchange answers empty and the contact could never
 // be seen: the wait ends then, and the move goes on to the quit question.
-void WaitCarouselSettled() {
+void WaitCarrouselSettled() {
   ShortStr answer;
   do {
     KvReadTimer(ComPort, kSettleTimer, answer);
@@ -129,7 +129,7 @@ void CarrouselMovementTest() {
   NewLine();
 
   WriteText("Init Pos.1 .. ");
-  WaitCarouselSettled();
+  WaitCarrouselSettled();
   ClearWorkArea();
 
   do {
@@ -157,7 +157,7 @@ void CarrouselMovementTest() {
 
     TimeStamp watch[2];
     StopwatchStart(watch[0], watch[1]);
-    WaitCarouselSettled();
+    WaitCarrouselSettled();
     const int32_t t1 = StopwatchRead(watch[0], watch[1]);
 
     int32_t deviation = 0;

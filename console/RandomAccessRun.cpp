@@ -70,7 +70,7 @@ void WritePositionLetter(uint16_t position) {
 // One carousel move: the line shows the cycle, the target and the distance,
 // the letters of the positions passed, the position reached, the taught
 // and the measured time, and then a tenth of the interval is waited.
-void CarouselMove() {
+void CarrouselMove() {
   ShortStr answer;
   ++CycleCount;
   do {
@@ -131,9 +131,9 @@ void CarouselMove() {
   NewLine();
 }
 
-void CarouselOnlyLoop() {
+void CarrouselOnlyLoop() {
   do {
-    CarouselMove();
+    CarrouselMove();
     CheckResultFile();
   } while (!EscAbort && !QuitRequested);
 }
@@ -281,7 +281,7 @@ void CombinedLoop() {
 void RandomAccessRun() {
   StartOfRun();
   if (TestMode == 'C')
-    CarouselOnlyLoop();
+    CarrouselOnlyLoop();
   else if (TestMode == 'H')
     HandlerOnlyLoop();
   else

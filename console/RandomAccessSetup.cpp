@@ -201,7 +201,7 @@ bool SomethingToDraw() {
   return false;
 }
 
-void ActivateCarousel() {
+void ActivateCarrousel() {
   ClearWorkArea();
   WriteText("Levels detected: ");
   WriteInt(LevelCount);
@@ -233,7 +233,7 @@ bool RandomAccessSetUp() {
 
   if (!Dialogue()) return false;
   if (!SomethingToDraw()) return false;
-  ActivateCarousel();
+  ActivateCarrousel();
   return true;
 }
 

@@ -23,7 +23,7 @@ namespace {
 constexpr int32_t kPositionWord = 0;      // DM0: carousel position command
 constexpr int32_t kCarActivation = 1801;  // relay: carousel activation
 constexpr int32_t kReadyRelay = 1915;
-constexpr int32_t kTwoCarousels = 3012;   // relay: a left and a right carousel
+constexpr int32_t kTwoCarrousels = 3012;   // relay: a left and a right carousel
 
 // Times are kept in hundredths and shown as seconds with one decimal.
 ShortStr Seconds(int32_t hundredths, int width) { return RealStr(hundredths / 100.0, width, 1); }
@@ -39,7 +39,7 @@ void TeachPositionTimes() {
   WaitReady(ComPort);
   ClrScr();
 
-  KvReadRelay(ComPort, kTwoCarousels, answer);
+  KvReadRelay(ComPort, kTwoCarrousels, answer);
   if (answer == "1") {
     WriteText("Left Carrousel [Y/N] ");
     const uint8_t key = WaitKey();

@@ -292,7 +292,7 @@ bool Store::Relay(int number) {
 
 bool Store::Ready() { return ReadyNow(); }
 
-int Store::CarouselShown(bool& atMark) const {
+int Store::CarrouselShown(bool& atMark) const {
   atMark = !car_.moving;
   if (!car_.moving || car_.steps == 0) return car_.pos;
   const double progress = static_cast<double>(now_ - car_.start) / static_cast<double>(car_.end - car_.start) *
@@ -305,7 +305,7 @@ int Store::CarouselShown(bool& atMark) const {
 // Rewrites the words and relays that mirror the store's state.
 void Store::Scan() {
   bool atMark = false;
-  const int shown = CarouselShown(atMark);
+  const int shown = CarrouselShown(atMark);
   dm_[1] = static_cast<uint16_t>(shown);
   dm_[2] = Clamp16(lift_.At(now_));
   dm_[91] = car_.moving ? kCarSetSpeed : 0;
@@ -323,7 +323,7 @@ void Store::Scan() {
   dm_[110] = Clamp16(static_cast<int64_t>(totalSeconds / 3600));
   putTwoWords(111, uint64_t{profile_.gateCycles} + counts_.gateCycles);
   putTwoWords(113, uint64_t{profile_.accesses} + counts_.accesses);
-  putTwoWords(115, counts_.carouselMoves);
+  putTwoWords(115, counts_.carrouselMoves);
   putTwoWords(117, uint64_t{profile_.onSeconds} + busyUs_ / 1000000);
   putTwoWords(119, totalSeconds);
   dm_[200] = StatusWord();
@@ -362,7 +362,7 @@ void Store::Scan() {
   SetBit(1100, job_.active && job_.relay >= 1904);
   SetBit(1104, true);
   SetBit(1703, profile_.directPath);
-  SetBit(3012, profile_.twoCarousels);
+  SetBit(3012, profile_.twoCarrousels);
   SetBit(1812, shovel_ != 0);
   SetBit(1813, station_ != 0);
   SetBit(1814, error_ != AccessResult::Ok);
@@ -500,16 +500,16 @@ int32_t Store::SlotHeight(int cassette, int level) const {
   return h;
 }
 
-void Store::StartCarousel(int target) {
+void Store::StartCarrousel(int target) {
   if (car_.moving || target == car_.pos) return;
   const int n = profile_.positions;
   car_.from = car_.pos;
   car_.steps = (target - car_.pos + n) % n;  // the carousel turns one way only
   car_.start = now_;
-  car_.end = now_ + Jitter(kCarRamp) + car_.steps * uint64_t{profile_.carouselStepMs} * kMs;
+  car_.end = now_ + Jitter(kCarRamp) + car_.steps * uint64_t{profile_.carrouselStepMs} * kMs;
   car_.moving = true;
   car_.settling = false;
-  ++counts_.carouselMoves;
+  ++counts_.carrouselMoves;
 }
 
 uint64_t Store::MoveAxis(Axis& axis, int32_t target, uint64_t unitsPerSecond) {
@@ -591,7 +591,7 @@ void Store::Dispatch() {
   if (carRequest_ != 0 && !CarBusy()) {
     const int p = carRequest_;
     carRequest_ = 0;
-    if (Activated()) StartCarousel(p);
+    if (Activated()) StartCarrousel(p);
   }
   if (liftRequest_ >= 0 && !lift_.moving) {
     MoveLiftTo(liftRequest_);

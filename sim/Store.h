@@ -47,7 +47,7 @@ struct Profile {
   uint16_t groupOffset;  // DM47
   bool transferStation;
   bool directPath;    // relay 1703
-  bool twoCarousels;  // relay 3012
+  bool twoCarrousels;  // relay 3012
   uint8_t dipSwitches;  // inputs 6..9 (SW 2E0..2E3)
   int16_t temperature;  // climate set points: tenths of a degree
   uint16_t humidity;    // tenths of a percent
@@ -66,7 +66,7 @@ struct Profile {
   // for at least 0.225 s on a store of nine (0.205 s on one of forty), and
   // a move of eight positions still ends, with T20, within the 2 s the
   // component movement test counts.
-  uint16_t carouselStepMs = 200;
+  uint16_t carrouselStepMs = 200;
 };
 
 size_t ProfileCount();
@@ -141,7 +141,7 @@ struct Counts {
   uint32_t loads = 0;         // ... of them with relay 1904 or 1909
   uint32_t unloads = 0;       // ... with 1905..1908
   uint32_t errors = 0;        // accesses that raised ErrorFlag
-  uint32_t carouselMoves = 0;
+  uint32_t carrouselMoves = 0;
   uint32_t gateCycles = 0;
   uint32_t resets = 0;
 };
@@ -178,7 +178,7 @@ class Store {
   uint16_t Dm(int address);  // as a read would answer; 0 outside the range
   bool Relay(int number);    // as a read would answer; false outside the range
   bool Ready();
-  int CarouselPosition() const { return car_.pos; }
+  int CarrouselPosition() const { return car_.pos; }
   int32_t LiftPosition() const { return lift_.At(now_); }
   bool GateOpen() const { return gate_.open; }
   // Plates are numbered 1, 2, ... (the barcode DM121 shows); 0 = none.
@@ -201,7 +201,7 @@ class Store {
     bool moving = false;
     int32_t At(uint64_t t) const;
   };
-  struct Carousel {
+  struct Carrousel {
     int pos = 1;  // position at the access point; while moving, the last one passed
     int from = 1, steps = 0;
     uint64_t start = 0, end = 0;
@@ -217,7 +217,7 @@ class Store {
     uint64_t end = 0, since = 0;
   };
   enum class Step : uint8_t {
-    CarouselGo, WaitCarousel, LiftSlot, LiftStation, LiftHome, GateOpen, GateClose,
+    CarrouselGo, WaitCarrousel, LiftSlot, LiftStation, LiftHome, GateOpen, GateClose,
     TakeSlot, PutSlot, TakeStation, PutStation, Settle, Homing,
   };
   struct Job {
@@ -264,14 +264,14 @@ class Store {
   int DecodePosition(uint16_t dm0) const;  // 0 = no valid position
   bool DecodeSlot(uint16_t dm0, uint16_t dm5, int& cassette, int& level) const;
   int32_t SlotHeight(int cassette, int level) const;
-  void StartCarousel(int target);
+  void StartCarrousel(int target);
   uint64_t MoveAxis(Axis& axis, int32_t target, uint64_t unitsPerSecond);
   void MoveLiftTo(int32_t target);
   void MoveSmcTo(int32_t target);
   bool Idle() const;
   bool ReadyNow() const;
   bool DrivesOn() const;
-  int CarouselShown(bool& atMark) const;
+  int CarrouselShown(bool& atMark) const;
   void Dispatch();
   struct Recipe;
   static const Recipe kRecipes[];  // one per handler relay (StoreJobs.cpp)
@@ -306,7 +306,7 @@ class Store {
   uint16_t relays_[kRelayChannels] = {};
   uint64_t pendingSince_[10] = {};  // store time each command relay 1900..1909 was set
 
-  Carousel car_;
+  Carrousel car_;
   int carRequest_ = 0;      // position DM0 asked for, not yet started
   Axis lift_;
   int32_t liftRequest_ = -1;

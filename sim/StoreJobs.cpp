@@ -31,12 +31,12 @@ const Store::Recipe Store::kRecipes[] = {
     {1903, {Step::GateClose, Step::LiftHome, Step::Settle}, -1, false, false},
     // load the slot from the transfer station
     {1904,
-     {Step::CarouselGo, Step::GateOpen, Step::LiftStation, Step::TakeStation, Step::GateClose, Step::WaitCarousel,
+     {Step::CarrouselGo, Step::GateOpen, Step::LiftStation, Step::TakeStation, Step::GateClose, Step::WaitCarrousel,
       Step::LiftSlot, Step::PutSlot, Step::Settle},
      3, true, true},
     // unload the slot to the transfer station
     {1905,
-     {Step::CarouselGo, Step::WaitCarousel, Step::LiftSlot, Step::TakeSlot, Step::LiftStation, Step::GateOpen,
+     {Step::CarrouselGo, Step::WaitCarrousel, Step::LiftSlot, Step::TakeSlot, Step::LiftStation, Step::GateOpen,
       Step::PutStation, Step::GateClose, Step::Settle},
      6, true, true},
     // the plate on the shovel onto the transfer station
@@ -44,9 +44,9 @@ const Store::Recipe Store::kRecipes[] = {
     // the plate at the transfer station onto the shovel
     {1907, {Step::LiftStation, Step::GateOpen, Step::TakeStation, Step::GateClose, Step::Settle}, 2, true, false},
     // pick from the slot onto the shovel
-    {1908, {Step::CarouselGo, Step::WaitCarousel, Step::LiftSlot, Step::TakeSlot, Step::Settle}, 3, false, true},
+    {1908, {Step::CarrouselGo, Step::WaitCarrousel, Step::LiftSlot, Step::TakeSlot, Step::Settle}, 3, false, true},
     // place from the shovel into the slot
-    {1909, {Step::CarouselGo, Step::WaitCarousel, Step::LiftSlot, Step::PutSlot, Step::Settle}, 3, false, true},
+    {1909, {Step::CarrouselGo, Step::WaitCarrousel, Step::LiftSlot, Step::PutSlot, Step::Settle}, 3, false, true},
 };
 
 void Store::StartJob(int relay) {
@@ -104,11 +104,11 @@ void Store::BeginStep() {
   uint64_t end = now_;
   auto slot = [this]() -> uint16_t& { return SlotRef(job_.cassette, job_.level); };
   switch (s) {
-    case Step::CarouselGo:
+    case Step::CarrouselGo:
       carRequest_ = 0;  // the job takes the carousel
-      if (!CarBusy()) StartCarousel(job_.cassette);
+      if (!CarBusy()) StartCarrousel(job_.cassette);
       break;
-    case Step::WaitCarousel:
+    case Step::WaitCarrousel:
       end = CarBusy() ? CarFreeAt() : now_;
       break;
     case Step::LiftSlot:
@@ -182,13 +182,13 @@ bool Store::FinishStep() {
   const Step s = job_.steps[job_.index];
   uint16_t& slot = SlotRef(job_.cassette, job_.level);
   switch (s) {
-    case Step::WaitCarousel:
+    case Step::WaitCarrousel:
       if (CarBusy()) {
         job_.stepEnd = CarFreeAt();
         return false;
       }
       if (car_.pos != job_.cassette) {  // it was on its way elsewhere
-        StartCarousel(job_.cassette);
+        StartCarrousel(job_.cassette);
         job_.stepEnd = CarFreeAt();
         return false;
       }

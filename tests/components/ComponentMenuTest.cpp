@@ -5,10 +5,10 @@
 
 namespace {
 
-class Carrousel : public CarouselTest {
+class Carrousel : public CarrouselTest {
  protected:
   void SetUp() override {
-    CarouselTest::SetUp();
+    CarrouselTest::SetUp();
     // The move lines are cleared before the summary: keep the fullest view
     // of the work area while the moves ran.
     onHeard = [this](const std::string& line) {
@@ -80,7 +80,7 @@ TEST_F(Carrousel, PauseRangeZeroCountsErrorsDoubleSpacedAndSkipsPathZero) {
   EXPECT_EQ(summary[6], "         " + std::string(55, '_'));
 }
 
-TEST_F(Carrousel, TheTestWorksOnARingOfNineFromWhereTheCarouselStands) {
+TEST_F(Carrousel, TheTestWorksOnARingOfNineFromWhereTheCarrouselStands) {
   // The carousel reports position 7 whatever it was sent to.
   onLine = [this](const std::string& line) {
     if (line == "RD DM1") pos = 7;

@@ -3,10 +3,10 @@
 
 namespace {
 
-class ErrorCounters : public CarouselTest {
+class ErrorCounters : public CarrouselTest {
  protected:
   void SetUp() override {
-    CarouselTest::SetUp();
+    CarrouselTest::SetUp();
     for (int i = 0; i < 9; ++i) dm[211 + i] = 10 * i + 1;
   }
   static const std::vector<std::string>& Listing() {

@@ -4,7 +4,7 @@
 
 namespace {
 
-class Statistics : public CarouselTest {
+class Statistics : public CarrouselTest {
  protected:
   void Words(int hours, int gateLow, int gateHigh, int onLow, int onHigh, int totalLow, int totalHigh) {
     dm[110] = hours;

@@ -8,7 +8,7 @@
 // the move lasts moveTime(distance) hundredths of virtual time, during which
 // Ready (1915) reads "0" and the T20 contact reads "0". DM words written are
 // kept and read back; other DM words read from `dm`.
-class CarouselTest : public ComponentScreenTest {
+class CarrouselTest : public ComponentScreenTest {
  protected:
   int positions = 9;
   int pos = 1;

@@ -4,10 +4,10 @@
 
 namespace {
 
-class Teach : public CarouselTest {
+class Teach : public CarrouselTest {
  protected:
   void SetUp() override {
-    CarouselTest::SetUp();
+    CarrouselTest::SetUp();
     onHeard = [this](const std::string& line) {
       // The pass lines are cleared before the report: keep the fullest view
       // of the work area while the passes ran.
@@ -44,7 +44,7 @@ class Teach : public CarouselTest {
 
 constexpr const char* kIndent = "                   ";  // column 11 of the banner window
 
-TEST_F(Teach, SingleCarouselTimesEveryDistanceFromPositionOne) {
+TEST_F(Teach, SingleCarrouselTimesEveryDistanceFromPositionOne) {
   Fill(777);
   Type({"x"});
   ASSERT_TRUE(Run(TeachPositionTimes));
@@ -81,7 +81,7 @@ TEST_F(Teach, SingleCarouselTimesEveryDistanceFromPositionOne) {
   EXPECT_EQ(report[9], std::string(kIndent) + "Pos 8   1.2 s");
 }
 
-TEST_F(Teach, LeftCarouselTeachesOddPositionsFromOne) {
+TEST_F(Teach, LeftCarrouselTeachesOddPositionsFromOne) {
   twin = true;
   Fill(777);
   Type({"y", "x"});
@@ -105,7 +105,7 @@ TEST_F(Teach, LeftCarouselTeachesOddPositionsFromOne) {
   EXPECT_EQ(report[2], std::string(kIndent) + "Pos 1   7.8 s");
 }
 
-TEST_F(Teach, RightCarouselTeachesEvenPositionsFromTwoAndOneBeyond) {
+TEST_F(Teach, RightCarrouselTeachesEvenPositionsFromTwoAndOneBeyond) {
   twin = true;
   positions = 10;  // the controller lets position 10 be commanded
   Fill(777);
@@ -163,7 +163,7 @@ TEST_F(Teach, EscDuringAMeasurementAsksTheQuitQuestion) {
   }
 }
 
-TEST_F(Teach, EscAtTheCarouselQuestionLeavesWithoutActivatingOrMoving) {
+TEST_F(Teach, EscAtTheCarrouselQuestionLeavesWithoutActivatingOrMoving) {
   twin = true;
   Fill(444);
   Type({"\x1b"});
@@ -174,7 +174,7 @@ TEST_F(Teach, EscAtTheCarouselQuestionLeavesWithoutActivatingOrMoving) {
 
 // The table has 56 elements: a larger carousel is taught up to the table's
 // end, and the report lists no row beyond it.
-TEST_F(Teach, ACarouselLargerThanTheTableStopsAtItsEnd) {
+TEST_F(Teach, ACarrouselLargerThanTheTableStopsAtItsEnd) {
   positions = 60;
   CarPosCount = 60;
   moveTime = [](int) { return 10; };
@@ -188,7 +188,7 @@ TEST_F(Teach, ACarouselLargerThanTheTableStopsAtItsEnd) {
   for (int k = 0; k < kPosTimeEntries; ++k) ASSERT_GE(PosTimeTable[k], 10) << k;
 }
 
-TEST_F(Teach, TheLeftCarouselsPassBeyondTheLastPositionStopsAtTheTablesEnd) {
+TEST_F(Teach, TheLeftCarrouselsPassBeyondTheLastPositionStopsAtTheTablesEnd) {
   twin = true;
   positions = 60;
   CarPosCount = 56;
@@ -212,7 +212,7 @@ class TeachInStore : public StoreTest {
   std::string stream;
 };
 
-TEST_F(TeachInStore, TaughtTimesAreTheStoresMoveTimesAndTheCarouselTestAgrees) {
+TEST_F(TeachInStore, TaughtTimesAreTheStoresMoveTimesAndTheCarrouselTestAgrees) {
   ASSERT_EQ(CarPosCount, 9);
   Type({"x"});
   ASSERT_TRUE(Run(TeachPositionTimes));

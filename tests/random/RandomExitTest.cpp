@@ -89,7 +89,7 @@ TEST_F(RandomTest, AfterARunThatEndedNormallyTheExitHookLeavesItsFileAlone) {
             1);
 }
 
-TEST_F(RandomTest, AQuitDuringAnAccessSendsNoLiftOrCarouselMoveAfterIt) {
+TEST_F(RandomTest, AQuitDuringAnAccessSendsNoLiftOrCarrouselMoveAfterIt) {
   Keys({"Y", "1\r", "N"});
   EscAtAccess(3);
   ASSERT_TRUE(Run());

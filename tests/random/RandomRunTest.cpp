@@ -194,7 +194,7 @@ TEST_F(RandomTest, TheHandlerOnlyLoopNeverUsesTheBlankLevelNorWritesDm0) {
   EXPECT_TRUE(Contains(screen, "\xB3 Wt   0/0 s")) << screen;
 }
 
-TEST_F(RandomTest, TheCarouselOnlyLoopShowsTheDistanceAndWaitsATenthOfTheInterval) {
+TEST_F(RandomTest, TheCarrouselOnlyLoopShowsTheDistanceAndWaitsATenthOfTheInterval) {
   Geometry(7000, 9, 9, 5);
   dm[1] = "8";
   PosTimeTable[3] = 456;

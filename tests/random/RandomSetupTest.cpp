@@ -47,7 +47,7 @@ TEST_F(RandomTest, StandardSetUpAt7014ExactlyLeavesNegativeAddressingOff) {
   EXPECT_FALSE(NegativeAddressing);
 }
 
-TEST_F(RandomTest, CustomCarouselOnlyKeepsTheTransferModeAndSkipsTheHandlerPrompts) {
+TEST_F(RandomTest, CustomCarrouselOnlyKeepsTheTransferModeAndSkipsTheHandlerPrompts) {
   XferMode = 'Y';
   BlankLevel = 3;
   EscAt("ST 1801");

@@ -225,7 +225,7 @@ TEST(RandomStore, TheHandlerOnlyTestTimesEveryAccessOfTheCassetteItFindsAddresse
   CheckAgainstStore(run, false);
 }
 
-TEST(RandomStore, TheCarouselOnlyTestMovesAndTimesTheCarouselAlone) {
+TEST(RandomStore, TheCarrouselOnlyTestMovesAndTimesTheCarrouselAlone) {
   // Custom: carousel only, 10 s interval (a tenth of it waited), one plate.
   const StoreRun run = RunTest(30 * kMinuteUs, {"N", "C", "N", "N", "-1\r", "10\r", "N"});
   EXPECT_EQ(run.exitCode, 0);
@@ -245,7 +245,7 @@ TEST(RandomStore, TheCarouselOnlyTestMovesAndTimesTheCarouselAlone) {
 // random intervals (which watches the carousel after each access) count no
 // error. The fast carousel of the fastcar profile does not: there the count
 // works.
-TEST(RandomStore, TheCarouselWatchCountsNoPositionErrorOnTheStandardStore) {
+TEST(RandomStore, TheCarrouselWatchCountsNoPositionErrorOnTheStandardStore) {
   const StoreRun moves = RunTest(10 * kMinuteUs, {"N", "C", "N", "N", "-1\r", "1\r", "N"});
   EXPECT_EQ(moves.exitCode, 0);
   EXPECT_GT(NumberAfter(moves.file, "Total Accesses:"), 200);
@@ -260,7 +260,7 @@ TEST(RandomStore, TheCarouselWatchCountsNoPositionErrorOnTheStandardStore) {
   CheckAgainstStore(both, true);
 }
 
-TEST(RandomStore, TheFastCarouselProfileMakesTheWatchCountPositionErrors) {
+TEST(RandomStore, TheFastCarrouselProfileMakesTheWatchCountPositionErrors) {
   const sim::Profile* fast = sim::FindProfile("fastcar");
   ASSERT_NE(fast, nullptr);
   const StoreRun moves = RunTest(10 * kMinuteUs, {"N", "C", "N", "N", "-1\r", "1\r", "N"}, *fast);

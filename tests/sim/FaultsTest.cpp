@@ -73,7 +73,7 @@ TEST(SimFaults, ErrorAnswersRefuseEverythingButTheCommunicationRequest) {
   EXPECT_EQ(Send(s, "WR DM0 5\r", kT), "E1\r\n");
   EXPECT_EQ(Send(s, "CQ\r", kT), "CF\r\n");
   s.AdvanceTo(kT + 5'000'000);
-  EXPECT_EQ(s.CarouselPosition(), 1);  // refused means not done
+  EXPECT_EQ(s.CarrouselPosition(), 1);  // refused means not done
 }
 
 TEST(SimFaults, AStoreThatNeverGetsReadyHangsUntilTheFaultIsCleared) {
@@ -82,12 +82,12 @@ TEST(SimFaults, AStoreThatNeverGetsReadyHangsUntilTheFaultIsCleared) {
   EXPECT_EQ(s.Execute("RD 1915", kT), "0");
   EXPECT_EQ(s.Execute("WR DM0 5", kT), "OK");
   s.AdvanceTo(kT + 60'000'000);
-  EXPECT_EQ(s.CarouselPosition(), 1);
+  EXPECT_EQ(s.CarrouselPosition(), 1);
   EXPECT_EQ(s.Execute("RD 1915", kT + 60'000'000), "0");
   s.SetFault(sim::Fault::None);
   s.AdvanceTo(kT + 60'000'001);  // the waiting move starts now
   s.AdvanceTo(kT + 62'000'000);
-  EXPECT_EQ(s.CarouselPosition(), 5);
+  EXPECT_EQ(s.CarrouselPosition(), 5);
   EXPECT_TRUE(s.Ready());
 }
 
@@ -102,7 +102,7 @@ TEST(SimFaults, SpeedMakesTheMechanicsFasterButNotTheAnswers) {
   while (!s.Ready() && t < kT + 2'000'000) s.AdvanceTo(t += 1000);
   EXPECT_GT(t - kT, 150'000u);  // about a tenth of the 1.9 s a real move takes
   EXPECT_LT(t - kT, 230'000u);
-  EXPECT_EQ(s.CarouselPosition(), 9);
+  EXPECT_EQ(s.CarrouselPosition(), 9);
   // The speed can change on the way; the clocks stay continuous.
   s.SetSpeed(1);
   s.Execute("WR DM0 1", t);

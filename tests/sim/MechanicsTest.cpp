@@ -15,9 +15,9 @@ const sim::Profile& P(const char* name) {
   return p ? *p : sim::DefaultProfile();
 }
 
-class Carousel : public StoreTest {};
+class Carrousel : public StoreTest {};
 
-TEST_F(Carousel, TurnsPositionByPositionWithReadyOffAndT20OnAtTheEnd) {
+TEST_F(Carrousel, TurnsPositionByPositionWithReadyOffAndT20OnAtTheEnd) {
   EXPECT_EQ(Word(1), 1);
   EXPECT_TRUE(On(0));  // P0: standing at home
   ASSERT_EQ(Cmd("WR DM0 9"), "OK");
@@ -43,10 +43,10 @@ TEST_F(Carousel, TurnsPositionByPositionWithReadyOffAndT20OnAtTheEnd) {
   EXPECT_LT(t20After, 1'950'000u);
   EXPECT_EQ(readyAfter, t20After);
   EXPECT_FALSE(On(504));
-  EXPECT_EQ(store.counts().carouselMoves, 1u);
+  EXPECT_EQ(store.counts().carrouselMoves, 1u);
 }
 
-TEST_F(Carousel, TurnsOneWayOnlyAndEvenOnePositionTakesLongerThanAPoll) {
+TEST_F(Carrousel, TurnsOneWayOnlyAndEvenOnePositionTakesLongerThanAPoll) {
   Cmd("WR DM0 2");
   const uint64_t one = UntilReady();
   EXPECT_GT(one, 250'000u);  // a move the console's 0.05 s floor counts
@@ -60,7 +60,7 @@ TEST_F(Carousel, TurnsOneWayOnlyAndEvenOnePositionTakesLongerThanAPoll) {
 // The console's carousel watch reads DM1 every 0.206 s while a position
 // stands (0.15 s after a change). Every position a move passes shows for
 // longer than that, so none is missed.
-TEST_F(Carousel, EveryPositionPassedShowsLongerThanTheConsolesWatchTakesBetweenReadings) {
+TEST_F(Carrousel, EveryPositionPassedShowsLongerThanTheConsolesWatchTakesBetweenReadings) {
   for (int target : {9, 8, 1, 2}) {  // 8, 8, 2 and 1 positions
     SCOPED_TRACE(target);
     Cmd("WR DM0 " + std::to_string(target));
@@ -79,7 +79,7 @@ TEST_F(Carousel, EveryPositionPassedShowsLongerThanTheConsolesWatchTakesBetweenR
   }
 }
 
-TEST(FastCarousel, PassesAPositionFasterThanTheConsolesWatchReads) {
+TEST(FastCarrousel, PassesAPositionFasterThanTheConsolesWatchReads) {
   sim::Store s(P("fastcar"));
   ASSERT_EQ(s.Execute("WR DM0 9", 0), "OK");
   std::vector<std::pair<int, uint64_t>> shown;
@@ -92,7 +92,7 @@ TEST(FastCarousel, PassesAPositionFasterThanTheConsolesWatchReads) {
   EXPECT_LT(shown[5].second - shown[4].second, 150'000u);
 }
 
-TEST_F(Carousel, PositionsTheStoreDoesNotHaveAreIgnored) {
+TEST_F(Carrousel, PositionsTheStoreDoesNotHaveAreIgnored) {
   for (const char* v : {"WR DM0 0", "WR DM0 10", "WR DM0 65526"}) {  // 0, 10, -10 on nine positions
     Cmd(v);
     EXPECT_TRUE(On(1915)) << v;
@@ -108,13 +108,13 @@ TEST_F(Carousel, PositionsTheStoreDoesNotHaveAreIgnored) {
   EXPECT_FALSE(On(1915));
 }
 
-TEST(CarouselLookUpTable, NegativeDm0AddressesCassettesFromFirmware7014) {
+TEST(CarrouselLookUpTable, NegativeDm0AddressesCassettesFromFirmware7014) {
   for (const char* name : {"fw6900", "fw7000", "fw7014", "fw7104"}) {
     sim::Store s(P(name));
     s.Execute("WR DM0 65533", 1'000'000);  // -3
     s.AdvanceTo(4'000'000);
     const bool table = P(name).firmware >= 7014;
-    EXPECT_EQ(s.CarouselPosition(), table ? 3 : 1) << name;
+    EXPECT_EQ(s.CarrouselPosition(), table ? 3 : 1) << name;
   }
 }
 
@@ -176,7 +176,7 @@ TEST_F(Handler, PlateReadyComesOnAtTheHandOverAndReadyAtTheEnd) {
   EXPECT_EQ(back.result, sim::AccessResult::Ok);
   EXPECT_EQ(store.Plate(4, 7), 1);
   EXPECT_EQ(store.StationPlate(), 0);
-  EXPECT_EQ(store.CarouselPosition(), 4);
+  EXPECT_EQ(store.CarrouselPosition(), 4);
   EXPECT_EQ(store.counts().accesses, 2u);
   EXPECT_EQ(store.counts().loads, 1u);
   EXPECT_EQ(store.counts().unloads, 1u);
@@ -432,7 +432,7 @@ TEST(Profiles, CoverTheFirmwareThresholdsAndGeometriesTheConsoleTests) {
     EXPECT_EQ(s.Dm(108), p.firmware);
     EXPECT_EQ(s.Dm(29), p.positions);
     EXPECT_EQ(s.Relay(1703), p.directPath);
-    EXPECT_EQ(s.Relay(3012), p.twoCarousels);
+    EXPECT_EQ(s.Relay(3012), p.twoCarrousels);
     // Every slot of every cassette is within the lift's travel.
     for (int c = 1; c <= p.positions; ++c) {
       const int top = p.liftBase + p.levelPitch * (s.LevelsOf(c) - 1) + (c > p.firstGroup ? p.groupOffset : 0);
@@ -446,7 +446,7 @@ TEST(Profiles, CoverTheFirmwareThresholdsAndGeometriesTheConsoleTests) {
     biLevel |= p.positions > p.firstGroup;
     station |= p.transferStation;
     noStation |= !p.transferStation;
-    twin |= p.twoCarousels && p.firstGroup >= 20;
+    twin |= p.twoCarrousels && p.firstGroup >= 20;
   }
   EXPECT_TRUE(below7000 && at7000 && lookUp && perCassette && biLevel && station && noStation && twin);
 }
