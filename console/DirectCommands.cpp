@@ -192,7 +192,7 @@ bool PollStatusIfDue() {
   StopwatchStart(AccessTimer[0], AccessTimer[1]);
   StatusPollPhase = StatusPollPhase >= 2 ? 1 : StatusPollPhase + 1;
   // The texts carry a CR of their own and ComWrite adds another: the
-  // controller has always seen each poll followed by an empty line.
+  // controller sees each poll followed by an empty line.
   SendCommand(StatusPollPhase == 1 ? ShortStr("RD DM200\r") : ShortStr("RD 1915\r"));
   StatusPollDue = true;
   return true;

@@ -10,7 +10,7 @@
 // Two clocks meet here. "Wire time" is the caller's clock: bytes arrive and
 // answers leave on it. "Store time" is what the mechanics feel: wire time
 // times the speed factor, so a store at speed 10 moves ten times faster while
-// its answers stay as prompt as ever.
+// its answers come as promptly as at speed 1.
 #pragma once
 #include <cstdint>
 #include <string>

@@ -73,9 +73,10 @@ long NetReceive(NetSocket s, uint8_t* buf, size_t n, int& err) {
     // server with Nagle's algorithm on (ser2net) answers the purge that
     // opens every exchange, then holds the controller's answer back until
     // that purge answer is acknowledged: with delayed acknowledgements the
-    // answer came some 44 ms after the command, 8 ms short of the read
-    // time-out; with this some 3 ms (bench/exchange_bench). The kernel drops
-    // the mode again by itself, so it is asked for after every receive.
+    // answer would come some 44 ms after the command, 8 ms short of the read
+    // time-out; acknowledged at once, it comes after some 3 ms
+    // (bench/exchange_bench). The kernel drops the mode again by itself, so
+    // it is asked for after every receive.
     int one = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
     return static_cast<long>(r);

@@ -78,7 +78,7 @@ TEST(PosixResize, TooSmallShowsTheMessageAndLargeEnoughRedrawsTheWholeScreen) {
   Collect(master, out, 300);
   EXPECT_EQ(out.find("Top line"), std::string::npos) << "the screen drawn on a small terminal";
 
-  // Keys are read as ever while the terminal is small.
+  // Keys are read while the terminal is small, as at full size.
   ASSERT_EQ(write(master, "x\x1b", 2), 2);
   EXPECT_EQ(ReadReport(report, 2, 3000), "x\x1b");
 
