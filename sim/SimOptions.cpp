@@ -222,10 +222,8 @@ bool ParseFaultArg(std::string_view text, Fault& f, uint32_t& ms) {
   ms = 0;
   const size_t colon = text.find(':');
   if (colon != std::string_view::npos) {
-    const std::string num(text.substr(colon + 1));
-    char* end = nullptr;
-    const unsigned long v = std::strtoul(num.c_str(), &end, 10);
-    if (num.empty() || *end != '\0' || v > 600000) return false;
+    uint64_t v = 0;
+    if (!ParseDecimal(text.substr(colon + 1), 600000, v)) return false;
     ms = static_cast<uint32_t>(v);
     text = text.substr(0, colon);
   }
