@@ -97,8 +97,9 @@ void MainLoop() {
 
     ShowMenu();
     MenuChoice = ReadMenuChoice();
-    const MenuRow* chosen = FindMenuRow(kMainMenu, UpCase(MenuChoice));
-    NoteChoice(MenuChoice, chosen != nullptr ? chosen->label : nullptr);
+    const char choice = UpCase(MenuChoice);
+    const MenuRow* row = FindMenuRow(kMainMenu, choice);
+    NoteChoice(MenuChoice, row != nullptr ? row->label : nullptr);
 
     ResetKeys();
     QuitRequested = false;
@@ -115,8 +116,6 @@ void MainLoop() {
     SerialNumber = KvValue(CommAnswer);
     KvWriteDm(ComPort, 123, 0, CommAnswer);
 
-    const char choice = UpCase(MenuChoice);
-    const MenuRow* row = FindMenuRow(kMainMenu, choice);
     if (ReadsGeometry(row, choice)) RefreshConfiguration();
     // 0 and the keys no row has go straight to the loop end.
     if (row != nullptr && row->run != nullptr) {
