@@ -181,6 +181,44 @@ TEST_F(ConsoleTraceTest, EscNotesTheExchangeItEndedOnlyOnce) {
   EXPECT_EQ(esc, (std::vector<std::string>{"ESC RD 1915", "ESC RD DM1"}));
 }
 
+TEST_F(ConsoleTraceTest, EveryPortOpeningIsNotedWithItsOutcome) {
+  TempFolder folder;
+  vt::Reset();
+  InitAllUnits();
+  ResetKeys();
+  vt::AttachPort(1, nullptr);
+  vt::AttachPort(2, nullptr).failSetSettings = true;
+  TraceSetup setup;
+  setup.folder = folder.path().string();
+  ASSERT_TRUE(TraceStart(setup));
+  TraceHeader("Anna", 1);
+
+  // The keys that take the two failures off the screen.
+  int keys = 0;
+  vt::SetKeyFeeder([&] {
+    vt::PushKeys("x");
+    return ++keys <= 2;
+  });
+  std::vector<std::string> want;
+  for (int port : {1, 2, 5, 200}) {
+    const int code = ComOpen(port, 9600, 'e', 8, 1);
+    want.push_back("OPEN COM" + std::to_string(port) + " " + SerialPortLine(port) + " 9600 8E1 code " +
+                   std::to_string(code));
+    EXPECT_EQ(code == 0, port == 1) << port;
+    ComClose(port);
+  }
+  // Odd parity and two stop bits as the line is set.
+  ComOpen(1, 19200, 'O', 7, 2);
+  want.push_back("OPEN COM1 " + SerialPortLine(1) + " 19200 7O2 code 0");
+  TraceStop();
+  EXPECT_EQ(keys, 2);
+
+  std::vector<std::string> events = ProgramEvents(ReadTrace(folder.path()));
+  ASSERT_FALSE(events.empty());
+  events.erase(events.begin());  // HEAD
+  EXPECT_EQ(events, want);
+}
+
 // The menu as drawn with the trace off, and as drawn once the trace could
 // not start: every row the same but the last, which names the failure.
 TEST_F(ConsoleTraceTest, StoppedTraceIsNamedOnTheMenusLastLineAlone) {
