@@ -69,12 +69,13 @@ double Time(const std::vector<std::string>& args, const std::string& folder, std
 
 int main() {
   Writer w;
-  w.folder = fs::temp_directory_path() / ("vekton-trace-bench-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
+  w.folder = fs::temp_directory_path() /
+             ("vekton-trace-bench-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()));
   fs::remove_all(w.folder);
   fs::create_directories(w.folder);
-  static const char* const kCommands[][2] = {{"RD DM200", "00123"}, {"RD 1915", "1"},     {"WR DM20 5", "OK"},
-                                            {"RDS DM100 4", "00001 00002 00003 00004"}, {"ST 1904", "OK"},
-                                            {"RD DM210", "E1"}};
+  static const char* const kCommands[][2] = {{"RD DM200", "00123"}, {"RD 1915", "1"},
+                                             {"WR DM20 5", "OK"},   {"RDS DM100 4", "00001 00002 00003 00004"},
+                                             {"ST 1904", "OK"},     {"RD DM210", "E1"}};
   w.Head(0);
   uint64_t now = 1000;
   unsigned seed = 1;

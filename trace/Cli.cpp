@@ -140,9 +140,12 @@ int List(const std::string& folder, std::ostream& out, std::ostream& err) {
     std::string line;
     for (size_t i = 0; i < row.size(); ++i) {
       // Size is a number: right-aligned; the name last, without padding.
-      if (i == 4) line += std::string(width[i] - row[i].size(), ' ') + row[i];
-      else if (i == 5) line += row[i];
-      else line += row[i] + std::string(width[i] - row[i].size(), ' ');
+      if (i == 4)
+        line += std::string(width[i] - row[i].size(), ' ') + row[i];
+      else if (i == 5)
+        line += row[i];
+      else
+        line += row[i] + std::string(width[i] - row[i].size(), ' ');
       if (i + 1 < row.size()) line += "  ";
     }
     out << line << "\n";
@@ -391,8 +394,7 @@ int TraceMain(const std::vector<std::string>& args, std::ostream& out, std::ostr
     }
     if (badLines > kBadLinesShown) {
       flush(true);
-      err << "vekton-trace: " << Shown(f) << ": " << badLines - kBadLinesShown
-          << " more lines that are not records\n";
+      err << "vekton-trace: " << Shown(f) << ": " << badLines - kBadLinesShown << " more lines that are not records\n";
     }
   }
   if (pairing) pairing->Finish();

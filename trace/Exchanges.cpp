@@ -90,17 +90,14 @@ void Pairing::Feed(const Record& r) {
     case Word::kOpen:
     case Word::kClose:
     case Word::kLost:
-    case Word::kEsc:
-      End();
-      break;
+    case Word::kEsc: End(); break;
     case Word::kHead: {
       // A run's first file begins a new run; a continuation goes on with it.
       Header h;
       if (!ParseHeader(r.payload, h) || h.part <= 1) End();
       break;
     }
-    default:
-      break;
+    default: break;
   }
 }
 
@@ -156,8 +153,8 @@ std::string FormatStats(Stats& s) {
     const size_t n = t.size();
     const uint64_t median = n % 2 ? t[n / 2] : (t[n / 2 - 1] + t[n / 2]) / 2;
     const size_t rank = (n * 99 + 99) / 100;  // ceil(0.99 n), at least 1
-    out += "min " + Ms(t.front()) + "  median " + Ms(median) + "  p99 " + Ms(t[rank - 1]) + "  max " + Ms(t.back()) +
-           "\n";
+    out +=
+        "min " + Ms(t.front()) + "  median " + Ms(median) + "  p99 " + Ms(t[rank - 1]) + "  max " + Ms(t.back()) + "\n";
   }
   out += "No answer:          " + std::to_string(s.noAnswer) + "\n";
   out += "Error answers:      ";

@@ -21,12 +21,12 @@
 namespace trace {
 
 struct Exchange {
-  int64_t wallUs = 0;   // the command's first TX record
+  int64_t wallUs = 0;  // the command's first TX record
   int offsetMinutes = 0;
   uint64_t sinceUs = 0;
   std::string command;  // its bytes, without the CR
   bool answered = false;
-  std::string answer;   // the answer's bytes, without the CR LF
+  std::string answer;  // the answer's bytes, without the CR LF
   // The first RX piece's time minus the time of the TX record that ended
   // the command with its CR, on the run's clock.
   uint64_t answerUs = 0;
@@ -76,8 +76,8 @@ class LossWatch {
 
 struct Stats {
   int64_t exchanges = 0, noAnswer = 0;
-  std::vector<uint64_t> answerUs;      // of every answered exchange
-  std::array<int64_t, 10> errors{};    // answers that are exactly E0 .. E9
+  std::vector<uint64_t> answerUs;    // of every answered exchange
+  std::array<int64_t, 10> errors{};  // answers that are exactly E0 .. E9
   int64_t losses = 0;
   uint64_t lossTotalUs = 0, lossLongestUs = 0;
 };

@@ -42,7 +42,7 @@ struct RunPart {
   uint64_t bytes = 0;
 };
 struct RunFiles {
-  std::string key;  // the names' run part, e.g. vekton-20261208-232256-4711
+  std::string key;             // the names' run part, e.g. vekton-20261208-232256-4711
   std::vector<RunPart> parts;  // in part order
 };
 // The runs whose files are in folder (other files are left alone), in the

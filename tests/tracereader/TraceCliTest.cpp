@@ -110,7 +110,7 @@ TEST_F(TraceCliTest, CommandsArePairedWithTheirAnswers) {
   r.Add(Word::kEsc, "RD DM1");
   r.At(500'000);
   r.Add(Word::kRx, "late\r\n");  // nobody asked
-  r.Add(Word::kTx, "RD <x\r");     // no answer at the end
+  r.Add(Word::kTx, "RD <x\r");   // no answer at the end
   const std::string file = Write("vekton-20261208-230000-4711.trace", r.text);
 
   ASSERT_EQ(Run({"--exchanges", file}), 0) << err_;
@@ -136,7 +136,11 @@ TEST_F(TraceCliTest, StatsOfAKnownSet) {
   // 100 answers of 1..100 ms in a shuffled order: median 50.5, p99 99.
   for (int i = 0; i < 100; ++i) {
     r.At(static_cast<uint64_t>(i) * 1'000'000);
-    r.Exchange("RD DM200", i % 10 == 3 ? "E0" : i == 7 ? "E4" : "00001", static_cast<uint64_t>((i * 37) % 100 + 1) * 1000);
+    r.Exchange("RD DM200",
+               i % 10 == 3 ? "E0"
+               : i == 7    ? "E4"
+                           : "00001",
+               static_cast<uint64_t>((i * 37) % 100 + 1) * 1000);
   }
   r.At(200'000'000);
   r.Add(Word::kTx, "RD DM200\r");
@@ -171,7 +175,8 @@ TEST_F(TraceCliTest, TheWindowCutsRecordsAndExchanges) {
   auto commands = [&] {
     std::string c;
     std::istringstream in(out_);
-    for (std::string line; std::getline(in, line);) c += line.substr(line.find('\t') + 1, line.find('\t', 33) - 33) + ",";
+    for (std::string line; std::getline(in, line);)
+      c += line.substr(line.find('\t') + 1, line.find('\t', 33) - 33) + ",";
     return c;
   };
   ASSERT_EQ(Run({"--exchanges", "--since", "23:50", "--until", "00:20", file}), 0) << err_;
@@ -183,7 +188,8 @@ TEST_F(TraceCliTest, TheWindowCutsRecordsAndExchanges) {
   EXPECT_EQ(commands(), "RD 2,");
   // The same time of day on both sides is a whole day; records cut alike.
   ASSERT_EQ(Run({"--exchanges", "--since", "23:00:00", "--until", "23:00:00", file}), 0);
-  EXPECT_EQ(commands(), "RD 0,RD 1,RD 2,RD 3,RD 4,RD 5,RD 6,RD 7,RD 8,RD 9,RD 10,RD 11,RD 12,RD 13,RD 14,RD 15,RD 16,RD 17,");
+  EXPECT_EQ(commands(),
+            "RD 0,RD 1,RD 2,RD 3,RD 4,RD 5,RD 6,RD 7,RD 8,RD 9,RD 10,RD 11,RD 12,RD 13,RD 14,RD 15,RD 16,RD 17,");
   ASSERT_EQ(Run({"--since", "01:50", file}), 0);
   EXPECT_EQ(out_.substr(0, 45), "2026-12-09T01:50:00.000000+01:00 10200.000000");
   EXPECT_EQ(std::count(out_.begin(), out_.end(), '\n'), 3);
@@ -224,8 +230,10 @@ TEST_F(TraceCliTest, TheNewestRunAndTheFoldersList) {
             "Start                End                  Port            Operator    Size  File\n"
             "2026-12-08 23:00:00  2026-12-08 23:00:00  1 /dev/ttyUSB0  Anna Smith  1 kB  "
             "vekton-20261208-230000-4711.trace\n"
-            "2026-12-08 23:00:00  2026-12-09 01:01:40  1 /dev/ttyUSB0  Bo          " + size2 + " kB  "
-            "vekton-20261209-010203-99.trace\n");
+            "2026-12-08 23:00:00  2026-12-09 01:01:40  1 /dev/ttyUSB0  Bo          " +
+                size2 +
+                " kB  "
+                "vekton-20261209-010203-99.trace\n");
 }
 
 TEST_F(TraceCliTest, DamagedAndHalfWrittenFiles) {
