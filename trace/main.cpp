@@ -10,7 +10,9 @@
 #ifdef __MINGW32__
 // Windows hands a program its arguments as typed: "vekton-*.trace" stays a
 // pattern unless the C runtime expands it, as a POSIX shell would.
-extern "C" int _dowildcard = -1;
+extern "C" {
+int _dowildcard = -1;
+}
 #endif
 
 int main(int argc, char** argv) {
