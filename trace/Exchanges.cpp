@@ -6,6 +6,11 @@
 namespace trace {
 namespace {
 
+// A command or an answer is some tens of bytes; a line that sends on and on
+// without its CR or LF keeps this much of it, so that a day of noise cannot
+// grow one exchange without end.
+constexpr size_t kMaxExchangeBytes = size_t{64} << 10;
+
 void AppendMs(uint64_t us, std::string& out) {
   // Rounded to a tenth, in whole numbers so that no binary fraction rounds
   // a 12.35 down.
@@ -69,7 +74,7 @@ void Pairing::Feed(const Record& r) {
         if (c == '\r') {
           commandEndUs_ = r.sinceUs;
           state_ = State::kWaiting;
-        } else {
+        } else if (e_.command.size() < kMaxExchangeBytes) {
           e_.command += c;
         }
       }
@@ -82,7 +87,7 @@ void Pairing::Feed(const Record& r) {
           state_ = State::kAnswer;
         }
         if (state_ != State::kAnswer) continue;  // nobody asked
-        e_.answer += c;
+        if (e_.answer.size() < kMaxExchangeBytes) e_.answer += c;
         if (c == '\n') End();
       }
       break;

@@ -8,7 +8,7 @@
 // command's bytes, a PURGE, OPEN, CLOSE, LOST or ESC, a new run's HEAD or the
 // end of the reading come first; with a part of an answer when they come
 // after its first bytes. RX bytes while no command waits are not an answer
-// to anything and are left out.
+// to anything and are left out. A command or an answer is kept up to 64 KiB.
 #pragma once
 #include <array>
 #include <cstdint>
