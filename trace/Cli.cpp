@@ -157,10 +157,12 @@ int List(const std::string& folder, std::ostream& out, std::ostream& err) {
 // could not be written whole, so no half file is left behind.
 class PcapngOut {
  public:
-  bool Open(const std::string& path) {
+  // 0 or the system's error code.
+  int Open(const std::string& path) {
     path_ = path;
+    errno = 0;
     file_.open(path, std::ios::binary | std::ios::trunc);
-    return file_.good();
+    return file_.good() ? 0 : (errno != 0 ? errno : EIO);
   }
   std::string& Buffer() { return buf_; }
   void Flush(bool always) {
@@ -323,8 +325,8 @@ int TraceMain(const std::vector<std::string>& args, std::ostream& out, std::ostr
       return 1;
     }
     pcap = std::make_unique<PcapngOut>();
-    if (!pcap->Open(o.pcapng)) {
-      err << "vekton-trace: " << Shown(o.pcapng) << ": cannot write: " << ReadErrorText(errno) << "\n";
+    if (const int e = pcap->Open(o.pcapng); e != 0) {
+      err << "vekton-trace: " << Shown(o.pcapng) << ": cannot write: " << ReadErrorText(e) << "\n";
       return 1;
     }
     AppendPcapngStart(pcap->Buffer(), Generator());
