@@ -60,6 +60,13 @@ void Pairing::Feed(const Record& r) {
   switch (r.word) {
     case Word::kTx:
       for (const char c : r.payload) {
+        if (c == '\r' && state_ != State::kCommand) {
+          // An empty line, which the controller does not answer: no command
+          // (the console's polls end with a second CR). Like any byte sent,
+          // it ends an answer that has begun.
+          if (state_ == State::kAnswer) End();
+          continue;
+        }
         if (state_ == State::kWaiting || state_ == State::kAnswer) End();
         if (state_ == State::kIdle) {
           e_.wallUs = r.wallUs;
@@ -72,7 +79,6 @@ void Pairing::Feed(const Record& r) {
           state_ = State::kCommand;
         }
         if (c == '\r') {
-          commandEndUs_ = r.sinceUs;
           state_ = State::kWaiting;
         } else if (e_.command.size() < kMaxExchangeBytes) {
           e_.command += c;
@@ -83,7 +89,7 @@ void Pairing::Feed(const Record& r) {
       for (const char c : r.payload) {
         if (state_ == State::kWaiting) {
           e_.answered = true;
-          e_.answerUs = r.sinceUs > commandEndUs_ ? r.sinceUs - commandEndUs_ : 0;
+          e_.answerUs = r.sinceUs > e_.sinceUs ? r.sinceUs - e_.sinceUs : 0;
           state_ = State::kAnswer;
         }
         if (state_ != State::kAnswer) continue;  // nobody asked

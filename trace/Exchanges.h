@@ -7,8 +7,10 @@
 // An exchange ends with that LF. It ends without an answer when the next
 // command's bytes, a PURGE, OPEN, CLOSE, LOST or ESC, a new run's HEAD or the
 // end of the reading come first; with a part of an answer when they come
-// after its first bytes. RX bytes while no command waits are not an answer
-// to anything and are left out. A command or an answer is kept up to 64 KiB.
+// after its first bytes. A CR sent on its own, an empty line (the console's
+// polls end with a second CR), is no command: the controller answers none.
+// RX bytes while no command waits are not an answer to anything and are left
+// out. A command or an answer is kept up to 64 KiB.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -27,8 +29,8 @@ struct Exchange {
   std::string command;  // its bytes, without the CR
   bool answered = false;
   std::string answer;  // the answer's bytes, without the CR LF
-  // The first RX piece's time minus the time of the TX record that ended
-  // the command with its CR, on the run's clock.
+  // The first RX piece's time minus the command's first TX record's, on the
+  // run's clock (as Wireshark's dissector of these files times it).
   uint64_t answerUs = 0;
 };
 
@@ -51,7 +53,6 @@ class Pairing {
   std::function<void(const Exchange&)> done_;
   State state_ = State::kIdle;
   Exchange e_;
-  uint64_t commandEndUs_ = 0;
 };
 
 // Line losses: a LOST up to the BACK after it; one never back counts up to

@@ -82,19 +82,20 @@ TEST_F(TraceCliTest, CommandsArePairedWithTheirAnswers) {
   r.Exchange("RD DM200", "00123", 12'345);  // plain
   r.At(100'000);
   r.Add(Word::kPurge);
-  r.Add(Word::kTx, "RD 1915\r");  // split answer: timed by its first piece
+  r.Add(Word::kTx, "RD 1915\r\r");  // a poll with its empty line; split answer
   r.At(108'000);
   r.Add(Word::kRx, "1");
   r.At(109'000);
   r.Add(Word::kRx, "\r\n");
   r.At(200'000);
   r.Add(Word::kPurge);
-  for (const char* b : {"C", "R"}) r.Add(Word::kTx, b);  // typed: timed from its CR
+  for (const char* b : {"C", "R"}) r.Add(Word::kTx, b);  // typed: timed from its first byte
   r.At(201'000);
   r.Add(Word::kTx, "\r");
   r.At(204'000);
   r.Add(Word::kRx, "CC\r\n");
   r.At(300'000);
+  r.Add(Word::kTx, "\r");         // an empty line alone is no command
   r.Add(Word::kTx, "ST 1904\r");  // no answer before the next command
   r.At(352'000);
   r.Add(Word::kTx, "WR DM20 5\r");
@@ -117,7 +118,7 @@ TEST_F(TraceCliTest, CommandsArePairedWithTheirAnswers) {
   EXPECT_EQ(out_,
             "2026-12-08T23:00:00.000000+01:00\tRD DM200\t00123\t12.3\n"
             "2026-12-08T23:00:00.100000+01:00\tRD 1915\t1\t8.0\n"
-            "2026-12-08T23:00:00.200000+01:00\tCR\tCC\t3.0\n"
+            "2026-12-08T23:00:00.200000+01:00\tCR\tCC\t4.0\n"
             "2026-12-08T23:00:00.300000+01:00\tST 1904\tno answer\t-\n"
             "2026-12-08T23:00:00.352000+01:00\tWR DM20 5\tE1\t8.0\n"
             "2026-12-08T23:00:00.400000+01:00\tRD DM0\tno answer\t-\n"
