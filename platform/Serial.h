@@ -104,3 +104,6 @@ bool SerialLineUp(SerialHandle h);
 int SerialLastError();
 // The code a port number outside the table reports (no such device).
 int SerialNoDeviceError();
+// What port n opens: its device's path, or the network address VEKTON_COM<n>
+// names (the line's trace names it so).
+std::string SerialPortLine(int port);
