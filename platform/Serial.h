@@ -61,10 +61,6 @@ const char* SerialErrorText(int code);
 // queue for the caller). An RFC 2217 line is open only once the server has
 // agreed to the COM Port Control option.
 int SerialOpen(int port, SerialHandle& handle);
-// What port n opens, in the words of its table entry: the device path
-// (VEKTON_COM<n> or /dev/ttyS<n-1>, COMn on Windows) or the tcp:// or
-// rfc2217:// address; "" for a number outside the table.
-std::string SerialPortLine(int port);
 // The line settings. On a raw TCP line there is no line to set: the settings
 // are accepted (when a line could run them) and remembered, and Get returns
 // what was last set. On an RFC 2217 line Set sends them to the server and
