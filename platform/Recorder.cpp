@@ -36,6 +36,7 @@ struct Recorder {
   trace::Header header;
   std::string runName;    // vekton-YYYYMMDD-HHMMSS-PID
   std::string path;       // the file being written
+  std::string name;       // its name in the folder
   intptr_t handle = -1;
   uint64_t fileBytes = 0;
   uint64_t fileLimit = kMaxFileBytes;
@@ -55,8 +56,19 @@ void Fail(const std::string& file, int code) {
   gRec.failFile = file;
 }
 
+// A file's path in the folder, in the folder's own text: the system's, as
+// the environment and the command line give it and the file calls take it
+// (on Windows the ANSI code page). Made by std::filesystem it would come
+// back as UTF-8 on Windows, another name wherever the folder is not ASCII.
 std::string Join(const std::string& folder, const std::string& name) {
-  return (fs::path(folder) / fs::path(name)).string();
+#ifdef _WIN32
+  constexpr char kSeparator = '\\';
+  const bool ends = !folder.empty() && (folder.back() == '\\' || folder.back() == '/' || folder.back() == ':');
+#else
+  constexpr char kSeparator = '/';
+  const bool ends = !folder.empty() && folder.back() == '/';
+#endif
+  return folder.empty() || ends ? folder + name : folder + kSeparator + name;
 }
 
 // The local date and time of a clock reading, as FileName takes them.
@@ -87,7 +99,7 @@ void KeepFolderBound() {
     std::error_code sizeError;
     const uint64_t size = fs::file_size(it->path(), sizeError);
     if (sizeError) continue;
-    if (it->path().string() == gRec.path) continue;
+    if (it->path().filename().string() == gRec.name) continue;
     total += size;
     files.push_back({key, part, it->path(), size});
   }
@@ -134,6 +146,7 @@ bool OpenPart(int part, const TraceClock& at) {
   if (gRec.handle != -1) TraceFileClose(gRec.handle);
   gRec.handle = h;
   gRec.path = path;
+  gRec.name = name;
   gRec.fileBytes = 0;
   gRec.writing = true;
   gRec.header.part = part;

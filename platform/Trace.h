@@ -54,7 +54,9 @@ void TraceStop();
 // Recording, not stopped by a failure.
 bool TraceRecording();
 // Whether a failure stopped the recording: the file it was writing (or the
-// folder) and the error code (errno). False while it records or is off.
+// folder) and the error code: errno, except on Windows for a file that
+// cannot be made or written, whose code is the system's (GetLastError), as
+// the console's other Windows errors are. False while it records or is off.
 bool TraceStopped(std::string& file, int& code);
 // The file being written ("" when none).
 std::string TraceFilePath();
