@@ -10,8 +10,11 @@ HANDLE H(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 }  // namespace
 
 TraceClock TraceClockNow() {
+  // The two clocks read back to back, the zone after them: a record's wall
+  // clock and its time since the run's start stay one moment.
   FILETIME ft{};
   GetSystemTimePreciseAsFileTime(&ft);
+  const uint64_t monoUs = win32::MonotonicUs();
   ULARGE_INTEGER t;
   t.LowPart = ft.dwLowDateTime;
   t.HighPart = ft.dwHighDateTime;
@@ -23,7 +26,7 @@ TraceClock TraceClockNow() {
   if (state == TIME_ZONE_ID_DAYLIGHT) bias += tz.DaylightBias;
   else if (state == TIME_ZONE_ID_STANDARD) bias += tz.StandardBias;
   TraceClock c;
-  c.monoUs = win32::MonotonicUs();
+  c.monoUs = monoUs;
   c.wallUs = static_cast<int64_t>(t.QuadPart / 10) - kEpochDiffUs;
   c.offsetMinutes = state == TIME_ZONE_ID_INVALID ? 0 : static_cast<int>(-bias);
   return c;
