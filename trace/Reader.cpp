@@ -29,6 +29,21 @@ File Open(const std::string& path, int& error) {
   return f;
 }
 
+// A file's path in the folder, in the folder's own text: the system's, as
+// the command line and the environment give it and fopen takes it (on
+// Windows the ANSI code page). std::filesystem gives it back as UTF-8 on
+// Windows, another name wherever the folder is not ASCII.
+std::string InFolder(const std::string& folder, const std::string& name) {
+#ifdef _WIN32
+  const bool ends = !folder.empty() && (folder.back() == '\\' || folder.back() == '/' || folder.back() == ':');
+  const char* separator = "\\";
+#else
+  const bool ends = !folder.empty() && folder.back() == '/';
+  const char* separator = "/";
+#endif
+  return folder.empty() || ends ? folder + name : folder + separator + name;
+}
+
 }  // namespace
 
 std::string ReadErrorText(int code) { return std::strerror(code); }
@@ -131,7 +146,7 @@ int FindRuns(const std::string& folder, std::vector<RunFiles>& runs) {
     part.name = it->path().filename().string();
     std::string key;
     if (!ParseFileName(part.name, key, part.part)) continue;
-    part.path = it->path().string();
+    part.path = InFolder(folder, part.name);
     part.bytes = it->file_size(fileEc);
     if (fileEc) part.bytes = 0;
     RunFiles& run = byKey[key];
