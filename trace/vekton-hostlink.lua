@@ -13,7 +13,9 @@
 --
 -- The pairing follows vekton-trace --exchanges: an exchange ends with its
 -- answer's LF, or without an answer (or with part of one) at the next
--- command, or at a PURGE, OPEN, CLOSE, LOST, ESC or a run's first HEAD.
+-- command, or at a PURGE, OPEN, CLOSE, LOST, ESC or a run's first HEAD. A
+-- CR on its own is an empty line, which the controller does not answer, and
+-- no command.
 -- Inbound bytes no command waits for answer nothing and are shown as such.
 -- The answer time runs from the command's first piece to the answer's first
 -- piece.
@@ -88,7 +90,8 @@ local direction_ok, direction_field = pcall(Field.new, "frame.packet_flags_direc
 -- First-pass state and what it found, per frame. frames[n] is
 --   { kind = "event", text = ... } or
 --   { kind = "piece", role = "command"|"answer", ex = exchange } or
---   { kind = "stray" }
+--   { kind = "stray" } (inbound bytes no command waited for) or
+--   { kind = "blank" } (only the CRs of empty lines)
 -- and an exchange is
 --   { command, cmd_first, cmd_last, cmd_ts, answer, ans_first, ans_last,
 --     ans_us, complete }
@@ -191,7 +194,12 @@ local function first_pass(tvb, pinfo)
   local stray = false
   for i = 1, #bytes do
     local c = bytes:sub(i, i)
-    if out then
+    if out and c == "\r" and state ~= "command" then
+      -- An empty line: the controller answers none, so it is no command
+      -- (the console's polls end with a second CR). It ends an answer
+      -- that has begun, as any outbound byte does.
+      if state == "answer" then end_exchange() end
+    elseif out then
       if state == "waiting" or state == "answer" then end_exchange() end
       if state == "idle" then
         ex = { command = "", cmd_first = n, cmd_us = micros(pinfo) }
@@ -229,6 +237,7 @@ local function first_pass(tvb, pinfo)
       end
     end
   end
+  if not frames[n] then note(n, { kind = "blank" }) end
 end
 
 -- "RD DM200" as code RD, device DM, number 200; "RD 1915" a relay;
@@ -288,6 +297,8 @@ function proto.dissector(tvb, pinfo, root)
       end
       tree:add(f.event, range, e.text or "")
       info[#info + 1] = e.text or "[event]"
+    elseif e.kind == "blank" then
+      info[#info + 1] = "[empty line]"
     elseif e.kind == "stray" then
       tree:add(f.stray, range)
       info[#info + 1] = "[" .. escape(tvb:raw(0, tvb:len())) .. ", no command waiting]"
