@@ -164,7 +164,7 @@ local function note(n, entry)
 end
 
 -- The first pass: the packet's bytes through the same states as
--- vekton-trace's pairing, one byte at a time.
+-- vekton-trace's pairing.
 local function first_pass(tvb, pinfo)
   local n = pinfo.number
   if tvb:len() == 0 then
@@ -191,14 +191,16 @@ local function first_pass(tvb, pinfo)
     return
   end
   local bytes = tvb:raw(0, tvb:len())
-  local stray = false
-  for i = 1, #bytes do
-    local c = bytes:sub(i, i)
-    if out and c == "\r" and state ~= "command" then
+  -- Whole runs of bytes up to the next CR or LF at a time, so that a
+  -- long stream of line noise costs no more than a short answer.
+  local i, len = 1, #bytes
+  while i <= len do
+    if out and state ~= "command" and bytes:byte(i) == 13 then
       -- An empty line: the controller answers none, so it is no command
       -- (the console's polls end with a second CR). It ends an answer
       -- that has begun, as any outbound byte does.
       if state == "answer" then end_exchange() end
+      i = i + 1
     elseif out then
       if state == "waiting" or state == "answer" then end_exchange() end
       if state == "idle" then
@@ -209,11 +211,10 @@ local function first_pass(tvb, pinfo)
         ex.cmd_last = n
         note(n, { kind = "piece", role = "command", ex = ex })
       end
-      if c == "\r" then
-        state = "waiting"
-      else
-        ex.command = ex.command .. c
-      end
+      local cr = bytes:find("\r", i, true)
+      ex.command = ex.command .. bytes:sub(i, (cr or len + 1) - 1)
+      if cr then state = "waiting" end
+      i = (cr or len) + 1
     else
       if state == "waiting" then
         ex.answer = ""
@@ -226,14 +227,17 @@ local function first_pass(tvb, pinfo)
           ex.ans_last = n
           note(n, { kind = "piece", role = "answer", ex = ex })
         end
-        ex.answer = ex.answer .. c
-        if c == "\n" then
+        local lf = bytes:find("\n", i, true)
+        ex.answer = ex.answer .. bytes:sub(i, lf or len)
+        if lf then
           ex.complete = true
           end_exchange()
         end
-      elseif not stray then
-        stray = true
+        i = (lf or len) + 1
+      else
+        -- Nobody asked: the rest of the packet answers nothing.
         note(n, { kind = "stray" })
+        i = len + 1
       end
     end
   end
@@ -255,7 +259,8 @@ local function add_command(tree, range, text)
   else
     tree:add(f.device, range, dev)
   end
-  tree:add(f.number, range, tonumber(num) or 0)
+  local number = tonumber(num)
+  if number and number <= 4294967295 then tree:add(f.number, range, number) end
   if value ~= "" then tree:add(f.value, range, value) end
 end
 
