@@ -21,8 +21,11 @@
 -- piece.
 --
 -- Load:  wireshark -X lua_script:vekton-hostlink.lua FILE.pcapng
---        tshark -2 -X lua_script:vekton-hostlink.lua -r FILE.pcapng
--- or copy it to the personal Lua plugins folder.
+--        tshark -2 -Y vekton -X lua_script:vekton-hostlink.lua -r FILE.pcapng
+-- (tshark needs -2 for a command to know its answer's frame, and a filter
+-- for its first pass to read the events' comments), or copy it into the
+-- personal Lua plugins folder (Help > About > Folders): on Linux
+-- ~/.local/lib/wireshark/plugins, on Windows %APPDATA%\Wireshark\plugins.
 
 local proto = Proto("vekton", "Vekton host link")
 
@@ -93,7 +96,7 @@ local direction_ok, direction_field = pcall(Field.new, "frame.packet_flags_direc
 --   { kind = "stray" } (inbound bytes no command waited for) or
 --   { kind = "blank" } (only the CRs of empty lines)
 -- and an exchange is
---   { command, cmd_first, cmd_last, cmd_ts, answer, ans_first, ans_last,
+--   { command, cmd_first, cmd_last, cmd_us, answer, ans_first, ans_last,
 --     ans_us, complete }
 -- (frames, texts, and the first pieces' times in microseconds).
 local frames, state, ex
@@ -144,9 +147,11 @@ local function ms_text(us)
   return string.format("%d.%d", math.floor(tenths / 10), tenths % 10)
 end
 
+-- The packet's direction from its epb_flags: Wireshark's P2P_DIR_SENT (0)
+-- for outbound, P2P_DIR_RECV (1) for inbound; nil when it has none.
 local function outbound(pinfo)
-  if pinfo.p2p_dir == P2P_DIR_SENT or pinfo.p2p_dir == 0 then return true end
-  if pinfo.p2p_dir == P2P_DIR_RECV or pinfo.p2p_dir == 1 then return false end
+  if pinfo.p2p_dir == 0 then return true end
+  if pinfo.p2p_dir == 1 then return false end
   if direction_ok then
     local d = direction_field()
     if d then return d.value == 2 end
@@ -328,7 +333,10 @@ function proto.dissector(tvb, pinfo, root)
         if first ~= last then tree:add(f.first_piece, range, first) end
         add_answer(tree, range, escape(x.answer), x.command, x.complete)
         tree:add(f.request_in, range, x.cmd_last)
-        local us = x.ans_us - x.cmd_us
+        -- The capture holds the wall clock only; should it have been set
+        -- back between command and answer, the time is 0 rather than
+        -- negative, as vekton-trace's run clock never goes back.
+        local us = math.max(0, x.ans_us - x.cmd_us)
         tree:add(f.time, range, NSTime.new(math.floor(us / 1000000), us % 1000000 * 1000))
         info[#info + 1] = escape(x.answer) .. " (answer to frame " .. x.cmd_last .. ", " .. ms_text(us) .. " ms)"
       end
