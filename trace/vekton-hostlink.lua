@@ -134,6 +134,16 @@ local function escape(s)
   end))
 end
 
+-- An exchange's command or answer as escaped text, kept once the first pass
+-- is over (during it the text may still grow).
+local function text_of(x, key, final)
+  local kept = x[key .. "_text"]
+  if kept then return kept end
+  local text = escape(x[key])
+  if final then x[key .. "_text"] = text end
+  return text
+end
+
 -- The packet's time in whole microseconds, as the trace has it (a double of
 -- seconds holds today's times to a quarter of a microsecond).
 local function micros(pinfo)
@@ -321,24 +331,26 @@ function proto.dissector(tvb, pinfo, root)
         info[#info + 1] = "[" .. e.role .. " piece, continued in frame " .. last .. "]"
       elseif e.role == "command" then
         if first ~= last then tree:add(f.first_piece, range, first) end
-        add_command(tree, range, escape(x.command))
+        local command = text_of(x, "command", pinfo.visited)
+        add_command(tree, range, command)
         if x.ans_last then
           tree:add(f.response_in, range, x.ans_last)
         elseif pinfo.visited then
           -- After the first pass an exchange with no answer has none.
           tree:add(f.no_answer, range):add_proto_expert_info(ef.no_answer)
         end
-        info[#info + 1] = escape(x.command)
+        info[#info + 1] = command
       else
         if first ~= last then tree:add(f.first_piece, range, first) end
-        add_answer(tree, range, escape(x.answer), x.command, x.complete)
+        local answer = text_of(x, "answer", pinfo.visited)
+        add_answer(tree, range, answer, x.command, x.complete)
         tree:add(f.request_in, range, x.cmd_last)
         -- The capture holds the wall clock only; should it have been set
         -- back between command and answer, the time is 0 rather than
         -- negative, as vekton-trace's run clock never goes back.
         local us = math.max(0, x.ans_us - x.cmd_us)
         tree:add(f.time, range, NSTime.new(math.floor(us / 1000000), us % 1000000 * 1000))
-        info[#info + 1] = escape(x.answer) .. " (answer to frame " .. x.cmd_last .. ", " .. ms_text(us) .. " ms)"
+        info[#info + 1] = answer .. " (answer to frame " .. x.cmd_last .. ", " .. ms_text(us) .. " ms)"
       end
     end
   end
