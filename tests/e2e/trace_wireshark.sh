@@ -116,9 +116,10 @@ keys "RD DM1"
 key Enter
 sleep 2
 control "fault none"
-keys "WR DM20 5"
+sleep 1
+keys "RD DM2"
 key Enter
-wait_until 5 answer_shown "WR DM20 5" '^ *OK *$' || fail "no OK to WR DM20 5"
+wait_until 5 answer_shown "RD DM2" || fail "no answer to RD DM2"
 key Escape
 wait_until 10 menu_ready || fail "no menu after Esc"
 quit_console >/dev/null || fail "the console did not end cleanly"
