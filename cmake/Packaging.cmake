@@ -1,12 +1,13 @@
 # Installation and packages, made with CPack by the `package` target:
-#   Linux:   vekton_<version>_amd64.deb: vekton, vekton-sim and vekton-report
-#            in /usr/bin, their man pages (section 1), the manual, the README,
-#            the copyright and the changelog under /usr/share/doc/vekton;
-#            the Wireshark dissector for the host link under
-#            /usr/share/vekton/wireshark;
+#   Linux:   vekton_<version>_amd64.deb: vekton, vekton-sim, vekton-report
+#            and vekton-trace in /usr/bin, their man pages (section 1), the
+#            manual, the README, the copyright and the changelog under
+#            /usr/share/doc/vekton; the Wireshark dissector for the host
+#            link under /usr/share/vekton/wireshark;
 #            its dependencies found by dpkg-shlibdeps.
 #   Windows: vekton-<version>-win64.zip from the cross build: vekton.exe,
-#            vekton-report.exe (the version in their file properties too),
+#            vekton-report.exe, vekton-trace.exe (the version in their file
+#            properties too),
 #            the manual, a read-me on COM ports and the Wireshark dissector.
 # The version is project()'s; the Debian changelog's newest entry must name
 # it, and its date is the release date the man pages show.
@@ -63,8 +64,9 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
   "tests, and the service statistics.\n"
   "\n"
   "With it come vekton-sim, a simulated store on a pseudo-terminal for\n"
-  "training and tests, and vekton-report, which makes report pages and CSV\n"
-  "tables from the random-access test's result files.")
+  "training and tests, vekton-report, which makes report pages and CSV\n"
+  "tables from the random-access test's result files, and vekton-trace,\n"
+  "which reads back the console's traces of its serial line.")
 set(VEKTON_PACKAGE_MAINTAINER "Vekton service team <service@vekton.example>"
     CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_PACKAGE_CONTACT ${VEKTON_PACKAGE_MAINTAINER})
@@ -74,7 +76,7 @@ set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 
 # The programs a package carries (vekton-sim is built on POSIX only).
 set(VEKTON_PROGRAMS "")
-foreach(program vekton vekton-sim vekton-report)
+foreach(program vekton vekton-sim vekton-report vekton-trace)
   if(TARGET ${program})
     list(APPEND VEKTON_PROGRAMS ${program})
   endif()
@@ -83,7 +85,8 @@ endforeach()
 if(WIN32)
   # --- the version in the programs' file properties ------------------------------
   enable_language(RC)
-  set(_descriptions "vekton=Vekton service console" "vekton-report=Vekton result file report")
+  set(_descriptions "vekton=Vekton service console" "vekton-report=Vekton result file report"
+                    "vekton-trace=Vekton serial line trace reader")
   foreach(entry IN LISTS _descriptions)
     string(REPLACE "=" ";" entry "${entry}")
     list(GET entry 0 VEKTON_RC_NAME)
@@ -105,7 +108,7 @@ if(WIN32)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   # --- man pages: the version and date put in, compressed as Debian wants -------
-  set(VEKTON_MAN_PAGES vekton vekton-sim vekton-report)
+  set(VEKTON_MAN_PAGES vekton vekton-sim vekton-report vekton-trace)
   set(_man_gz "")
   foreach(page IN LISTS VEKTON_MAN_PAGES)
     configure_file(${CMAKE_SOURCE_DIR}/docs/man/${page}.1.in ${CMAKE_BINARY_DIR}/man/${page}.1 @ONLY)

@@ -11,6 +11,7 @@
 // answers every call below as a device does; where it differs, the call says.
 #pragma once
 #include <cstdint>
+#include <string>
 
 using SerialHandle = intptr_t;
 constexpr SerialHandle kInvalidSerialHandle = -1;
@@ -99,3 +100,6 @@ bool SerialLineUp(SerialHandle h);
 int SerialLastError();
 // The code a port number outside the table reports (no such device).
 int SerialNoDeviceError();
+// What port n opens: its device's path, or the network address VEKTON_COM<n>
+// names (the line's trace names it so).
+std::string SerialPortLine(int port);

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "platform/SerialPort.h"
+#include "platform/TraceLine.h"
 
 namespace {
 
@@ -62,8 +63,13 @@ SerialPort* FindUp(SerialHandle h) {
   return p;
 }
 
+std::string PortName(const SerialPort& p) { return "COM" + std::to_string(p.number); }
+
 // The line went away under the port: it stays down until SerialLineUp.
 bool LineLost(SerialPort& p) {
+  if (!p.down && TraceOn())
+    TraceLineEvent(trace::Word::kLost,
+                   PortName(p) + " code " + std::to_string(p.lostError != 0 ? p.lostError : kSerialErrLineLost));
   p.down = true;
   return SerialFail(kSerialErrLineLost);
 }
@@ -146,14 +152,26 @@ bool SerialWakeDue(SerialHandle line, uint64_t deadlineUs, WakeReason& why, Seri
   return SerialNowUs() >= deadlineUs;
 }
 
+// What VEKTON_COM<port> holds ("" without it).
+std::string PortSetting(int port) {
+  const std::string var = "VEKTON_COM" + std::to_string(port);
+  const char* v = std::getenv(var.c_str());
+  return v ? v : "";
+}
+
+std::string SerialPortLine(int port) {
+  const std::string setting = PortSetting(port);
+  RemoteAddress address;
+  if (ParseRemoteAddress(setting, address) == 0 && address.kind != RemoteKind::kDevice) return setting;
+  return SerialDevicePath(port, setting);
+}
+
 int SerialOpen(int port, SerialHandle& handle) {
   handle = kInvalidSerialHandle;
   if (port < 1 || port > 128) return gLastError = SerialNoDeviceError();
-  const std::string var = "VEKTON_COM" + std::to_string(port);
-  const char* v = std::getenv(var.c_str());
   SerialPort p;
   p.number = port;
-  p.setting = v ? v : "";
+  p.setting = PortSetting(port);
   RemoteAddress address;
   int code = ParseRemoteAddress(p.setting, address);
   if (code != 0) return gLastError = code;
@@ -207,6 +225,7 @@ bool SerialSetTimeouts(SerialHandle h, const SerialTimeouts& t) {
 
 bool SerialPurge(SerialHandle h) {
   SerialPort* p = FindUp(h);
+  if (p && TraceOn()) TraceLineEvent(trace::Word::kPurge, {});
   return p && p->ops->purge(*p);
 }
 
@@ -214,7 +233,9 @@ bool SerialClearError(SerialHandle h, uint32_t& bytesWaiting) {
   bytesWaiting = 0;
   SerialPort* p = FindUp(h);
   if (!p) return false;
-  return p->ops->waiting(*p, bytesWaiting) || StepFailed(*p);
+  const bool ok = p->ops->waiting(*p, bytesWaiting) || StepFailed(*p);
+  if (bytesWaiting == 0) TraceQuiet();
+  return ok;
 }
 
 // Returns when count bytes have come or the total time-out (constant plus
@@ -233,16 +254,20 @@ bool SerialRead(SerialHandle h, uint8_t* buffer, uint32_t count, uint32_t& got) 
   bool failed = false;
   if (p->ops->driver) {
     failed = !p->ops->driver->read(*p, buffer, count, got);
+    TraceRead(buffer, got);
+    if (got < count) TraceQuiet();
   } else {
     bool lookedReadable = false;
     bool hungUp = false;
     while (got < count) {
       const long n = p->ops->readSome(*p, buffer + got, count - got);
       if (n > 0) {
+        TraceRead(buffer + got, static_cast<size_t>(n));
         got += static_cast<uint32_t>(n);
         lookedReadable = false;
         continue;
       }
+      TraceQuiet();
       // A hung-up terminal (its pseudo-terminal master closed, a USB adapter
       // pulled) reads as empty for ever and polls as ready.
       if (n < 0 || hungUp) {
@@ -273,7 +298,11 @@ bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& 
   written = 0;
   SerialPort* p = FindUp(h);
   if (!p) return false;
-  if (p->ops->driver) return p->ops->driver->write(*p, data, count, written) || LineLost(*p);
+  if (p->ops->driver) {
+    const bool ok = p->ops->driver->write(*p, data, count, written);
+    TraceWrote(data, written);
+    return ok || LineLost(*p);
+  }
   uint64_t limitMs = static_cast<uint64_t>(p->timeouts.writeTotalConstant) +
                      static_cast<uint64_t>(p->timeouts.writeTotalMultiplier) * count;
   if (limitMs == 0) limitMs = kDefaultWriteLimitMs;
@@ -285,6 +314,7 @@ bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& 
     if (written < count) {
       const long n = p->ops->writeSome(*p, data + written, count - written);
       if (n > 0) {
+        TraceWrote(data + written, static_cast<size_t>(n));
         written += static_cast<uint32_t>(n);
         continue;
       }
@@ -307,6 +337,7 @@ bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& 
 void SerialClose(SerialHandle h) {
   auto it = gPorts.find(h);
   if (it == gPorts.end()) return;
+  if (TraceOn()) TraceLineEvent(trace::Word::kClose, PortName(it->second));
   it->second.ops->close(it->second);
   gPorts.erase(it);
 }
@@ -319,5 +350,6 @@ bool SerialLineUp(SerialHandle h) {
   if (!p->down) return true;
   if (!p->reopen.Due(SerialNowUs())) return SerialFail(kSerialErrLineLost);
   if (const int code = Reopen(*p); code != 0) return SerialFail(code);
+  if (TraceOn()) TraceLineEvent(trace::Word::kBack, PortName(*p));
   return true;
 }

@@ -5,7 +5,7 @@
 #     target: its control fields and files listed, lintian run on it (no
 #     error allowed; its warnings printed), then installed with dpkg -i and
 #     the installed vekton --version, vekton-sim --version, vekton-report
-#     --version and man -w vekton run; purged again afterwards unless vekton
+#     --version, vekton-trace --version and man -w vekton run; purged again afterwards unless vekton
 #     was installed before this step, so that the machine is left as found;
 #   - the Windows archive from the cross build (build-win/), by its `package`
 #     target: its files listed and checked.
@@ -40,8 +40,9 @@ echo "--- $DEB ---"
 dpkg-deb -I "$DEB"
 dpkg-deb -c "$DEB"
 
-want=(./usr/bin/vekton ./usr/bin/vekton-sim ./usr/bin/vekton-report
+want=(./usr/bin/vekton ./usr/bin/vekton-sim ./usr/bin/vekton-report ./usr/bin/vekton-trace
   ./usr/share/man/man1/vekton.1.gz ./usr/share/man/man1/vekton-sim.1.gz ./usr/share/man/man1/vekton-report.1.gz
+  ./usr/share/man/man1/vekton-trace.1.gz
   ./usr/share/doc/vekton/MANUAL.md ./usr/share/doc/vekton/README.md ./usr/share/doc/vekton/copyright
   ./usr/share/doc/vekton/changelog.gz)
 want+=(./usr/share/vekton/wireshark/vekton-hostlink.lua)
@@ -67,7 +68,7 @@ dpkg-query -W -f='${Status}' vekton 2>/dev/null | grep -q "install ok installed"
 $SUDO dpkg -i "$DEB" || fail "dpkg -i $DEB"
 check_installed() {
   local got
-  for prog in vekton vekton-sim vekton-report; do
+  for prog in vekton vekton-sim vekton-report vekton-trace; do
     got=$("/usr/bin/$prog" --version) || { echo "FAIL: /usr/bin/$prog --version failed" >&2; return 1; }
     echo "/usr/bin/$prog --version: $got"
     [[ $got == "$prog $VERSION" ]] || { echo "FAIL: want '$prog $VERSION'" >&2; return 1; }
@@ -75,7 +76,7 @@ check_installed() {
   got=$(man -w vekton) || { echo "FAIL: man -w vekton found nothing" >&2; return 1; }
   echo "man -w vekton: $got"
   [[ $got == /usr/share/man/man1/vekton.1.gz ]] || { echo "FAIL: not the package's page" >&2; return 1; }
-  for page in vekton-sim vekton-report; do
+  for page in vekton-sim vekton-report vekton-trace; do
     man -w "$page" >/dev/null || { echo "FAIL: man -w $page found nothing" >&2; return 1; }
   done
   echo "man vekton, as shown:"
@@ -115,7 +116,7 @@ cmake --build "$BW" --target package >"$BW/package.log" 2>&1 || { cat "$BW/packa
 echo "--- $ZIP ---"
 unzip -l "$ZIP"
 top=vekton-${VERSION}-win64
-want=("$top/vekton.exe" "$top/vekton-report.exe" "$top/MANUAL.md" "$top/README.txt")
+want=("$top/vekton.exe" "$top/vekton-report.exe" "$top/vekton-trace.exe" "$top/MANUAL.md" "$top/README.txt")
 want+=("$top/vekton-hostlink.lua")
 files=$(unzip -Z1 "$ZIP")
 for f in "${want[@]}"; do

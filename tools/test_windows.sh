@@ -41,7 +41,7 @@ LOGS=$ROOT/build-win/test-logs
 rm -rf "$LOGS"
 mkdir -p "$LOGS"
 
-for exe in vekton vekton-report; do
+for exe in vekton vekton-report vekton-trace; do
   dlls=$(x86_64-w64-mingw32-objdump -p "build-win/$exe.exe" | awk '/DLL Name:/ { print $3 }' | sort -u | tr '\n' ' ')
   echo "$exe.exe imports: $dlls"
   for dll in $dlls; do

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <set>
 
 #include "platform/Crt.h"
@@ -12,6 +14,8 @@
 #include "platform/Serial.h"
 #include "platform/System.h"
 #include "platform/TextFile.h"
+#include "platform/Trace.h"
+#include "platform/TraceLine.h"
 
 namespace vt {
 namespace {
@@ -47,6 +51,10 @@ struct State {
   ScreenFit fit;
   std::vector<std::string> display;
   unsigned redraws = 0;
+  // Trace files: writes fail with traceFailCode once traceBudget bytes have
+  // gone (no limit while traceFailCode is 0).
+  int traceFailCode = 0;
+  uint64_t traceBudget = 0;
 };
 
 State& S() {
@@ -84,18 +92,25 @@ class PortSink : public Sink {
   PortState& p_;
 };
 
+// The open port's line goes down (once: a line that is down stays so).
+void LineGoes(PortState& p, int port) {
+  if (!p.lineDown && TraceOn())
+    TraceLineEvent(trace::Word::kLost, "COM" + std::to_string(port) + " code " + std::to_string(kSerialErrLineLost));
+  p.lineDown = true;
+}
+
 // The scripted hang-ups and returns that are due by now.
-void ApplyScript(PortState& p) {
+void ApplyScript(PortState& p, int port) {
   if (p.vanishAtUs != 0 && S().nowUs >= p.vanishAtUs) {
     p.vanished = true;
     p.vanishAtUs = 0;
-    if (p.open) p.lineDown = true;  // even when it is back by now: a new device
+    if (p.open) LineGoes(p, port);  // even when it is back by now: a new device
   }
   if (p.backAtUs != 0 && S().nowUs >= p.backAtUs) {
     p.vanished = false;
     p.backAtUs = 0;
   }
-  if (p.open && p.vanished) p.lineDown = true;
+  if (p.open && p.vanished) LineGoes(p, port);
 }
 
 PortState* ByHandle(SerialHandle h) {
@@ -104,7 +119,7 @@ PortState* ByHandle(SerialHandle h) {
     S().lastError = EBADF;
     return nullptr;
   }
-  ApplyScript(it->second);
+  ApplyScript(it->second, it->first);
   if (it->second.lineDown) {
     S().lastError = kSerialErrLineLost;
     return nullptr;
@@ -203,6 +218,12 @@ void Reset() {
   State& s = S();
   s = State{};
   gScreen.Reset();
+  TraceStop();
+}
+
+void FailTraceWritesAfter(uint64_t bytes, int code) {
+  S().traceBudget = bytes;
+  S().traceFailCode = code;
 }
 
 uint64_t NowUs() { return S().nowUs; }
@@ -381,7 +402,7 @@ WakeReason PlatformWait(uint32_t maxMs, SerialHandle line) {
   if (line != kInvalidSerialHandle) {
     auto it = S().ports.find(static_cast<int>(line));
     if (it != S().ports.end() && it->second.open) {
-      vt::ApplyScript(it->second);
+      vt::ApplyScript(it->second, it->first);
       if (!it->second.lineDown) port = &it->second;
     }
   }
@@ -514,6 +535,7 @@ bool SerialSetTimeouts(SerialHandle h, const SerialTimeouts& t) {
 bool SerialPurge(SerialHandle h) {
   vt::PortState* p = vt::ByHandle(h);
   if (!p) return false;
+  if (TraceOn()) TraceLineEvent(trace::Word::kPurge, {});
   vt::PeerCatchUp(*p);
   size_t n = vt::ArrivedCount(*p);
   p->rx.erase(p->rx.begin(), p->rx.begin() + static_cast<long>(n));
@@ -528,6 +550,7 @@ bool SerialClearError(SerialHandle h, uint32_t& bytesWaiting) {
   if (!p) return false;
   vt::PeerCatchUp(*p);
   bytesWaiting = static_cast<uint32_t>(vt::ArrivedCount(*p));
+  if (bytesWaiting == 0) TraceQuiet();
   return true;
 }
 
@@ -542,7 +565,16 @@ bool SerialRead(SerialHandle h, uint8_t* buffer, uint32_t count, uint32_t& got) 
   const uint64_t start = S().nowUs;
   const uint64_t deadline = start + static_cast<uint64_t>(p->timeouts.readTotalConstant) * 1000;
   uint64_t lastAt = start;
+  // The pieces as they arrived, for the trace: bytes sent at one time.
+  uint32_t pieceStart = 0;
+  uint64_t pieceAt = 0;
   while (got < count && !p->rx.empty() && p->rx.front().first <= deadline) {
+    if (got > pieceStart && p->rx.front().first != pieceAt) {
+      TraceRead(buffer + pieceStart, got - pieceStart);
+      TraceQuiet();
+      pieceStart = got;
+    }
+    pieceAt = p->rx.front().first;
     lastAt = std::max(lastAt, p->rx.front().first);
     buffer[got++] = p->rx.front().second;
     p->rx.pop_front();
@@ -550,6 +582,8 @@ bool SerialRead(SerialHandle h, uint8_t* buffer, uint32_t count, uint32_t& got) 
   // A read waits for all it asked for, or for the whole time-out.
   vt::Advance((got == count ? lastAt : deadline) - start);
   if (deadline == start) vt::NoteIdle();
+  TraceRead(buffer + pieceStart, got - pieceStart);
+  if (got < count) TraceQuiet();
   return true;
 }
 
@@ -563,11 +597,12 @@ bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& 
       // The line goes in the middle of the write: what went, went.
       p->vanishAfterBytes = 0;
       p->vanished = true;
-      p->lineDown = true;
+      vt::LineGoes(*p, static_cast<int>(h));
       S().lastError = kSerialErrLineLost;
       return false;
     }
     p->written.push_back({S().nowUs, data[i]});
+    TraceWrote(&data[i], 1);
     ++written;
     if (p->peer) p->peer->OnByte(data[i], S().nowUs, sink);
   }
@@ -577,6 +612,7 @@ bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& 
 void SerialClose(SerialHandle h) {
   auto it = S().ports.find(static_cast<int>(h));
   if (it == S().ports.end()) return;
+  if (it->second.open && TraceOn()) TraceLineEvent(trace::Word::kClose, "COM" + std::to_string(it->first));
   it->second.open = false;
   it->second.lineDown = false;
   it->second.reopen = {};
@@ -587,7 +623,7 @@ bool SerialLineUp(SerialHandle h) {
   auto it = S().ports.find(static_cast<int>(h));
   if (it == S().ports.end() || !it->second.open) return false;
   vt::PortState& p = it->second;
-  vt::ApplyScript(p);
+  vt::ApplyScript(p, it->first);
   if (!p.lineDown) return true;
   if (!p.reopen.Due(S().nowUs)) return false;
   if (p.vanished || !p.exists) return false;
@@ -598,7 +634,52 @@ bool SerialLineUp(SerialHandle h) {
   if (p.peer) p.peer->OnLineBack();
   ++p.reopens;
   ++p.opens;
+  if (TraceOn()) TraceLineEvent(trace::Word::kBack, "COM" + std::to_string(it->first));
   return true;
+}
+
+std::string SerialPortLine(int port) { return "virtual COM" + std::to_string(port); }
+
+// --- the line's trace: real files, on the virtual clock ----------------------------
+TraceClock TraceClockNow() {
+  const auto& s = S();
+  TraceClock c;
+  c.monoUs = s.nowUs;
+  c.wallUs = (static_cast<int64_t>(vt::DaysFromCivil(s.baseYear, s.baseMonth, s.baseDay)) * 86400 * 100 +
+              s.baseHundredths) * 10000 + static_cast<int64_t>(s.nowUs);
+  c.offsetMinutes = 0;
+  return c;
+}
+
+std::string TraceHostName() { return "virtual"; }
+long TraceProcessId() { return 4711; }
+
+int TraceFileCreate(const std::string& path, intptr_t& handle) {
+  handle = -1;
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec)) return EEXIST;
+  std::FILE* f = std::fopen(path.c_str(), "ab");
+  if (!f) return errno != 0 ? errno : EIO;
+  std::setvbuf(f, nullptr, _IONBF, 0);  // each record goes to the system as it is written
+  handle = reinterpret_cast<intptr_t>(f);
+  return 0;
+}
+
+int TraceFileWrite(intptr_t handle, const char* data, size_t n) {
+  auto& s = S();
+  size_t take = n;
+  if (s.traceFailCode != 0) take = s.traceBudget < n ? static_cast<size_t>(s.traceBudget) : n;
+  auto* f = reinterpret_cast<std::FILE*>(handle);
+  if (take > 0 && std::fwrite(data, 1, take, f) != take) return errno != 0 ? errno : EIO;
+  if (s.traceFailCode != 0) {
+    s.traceBudget -= take;
+    if (take < n) return s.traceFailCode;
+  }
+  return 0;
+}
+
+void TraceFileClose(intptr_t handle) {
+  if (handle != -1) std::fclose(reinterpret_cast<std::FILE*>(handle));
 }
 
 int SerialLastError() { return S().lastError; }

@@ -68,6 +68,12 @@ std::vector<std::string> DisplayRows();
 // and each time the display was found to fit after a size change.
 unsigned DisplayRedraws();
 
+// --- the line's trace -----------------------------------------------------------
+// The recorder (platform/Trace.h) writes real files, its records timed by the
+// virtual clock (local time is UTC here). From now, trace writes fail with
+// code once bytes more have been written (a disk that fills up).
+void FailTraceWritesAfter(uint64_t bytes, int code);
+
 // --- serial ----------------------------------------------------------------------
 // Where a peer sends its bytes.
 class Sink {
