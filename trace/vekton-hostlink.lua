@@ -15,10 +15,9 @@
 -- answer's LF, or without an answer (or with part of one) at the next
 -- command, or at a PURGE, OPEN, CLOSE, LOST, ESC or a run's first HEAD. A
 -- CR on its own is an empty line, which the controller does not answer, and
--- no command.
--- Inbound bytes no command waits for answer nothing and are shown as such.
--- The answer time runs from the command's first piece to the answer's first
--- piece.
+-- no command. Inbound bytes no command waits for answer nothing and are
+-- shown as such. The answer time runs from the command's first piece to the
+-- answer's first piece.
 --
 -- Load:  wireshark -X lua_script:vekton-hostlink.lua FILE.pcapng
 --        tshark -2 -Y vekton -X lua_script:vekton-hostlink.lua -r FILE.pcapng
