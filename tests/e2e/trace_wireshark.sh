@@ -100,6 +100,7 @@ grep -qxF 'WR DM20 5' <<<"$info" || fail "the typed command is not joined: $info
 grep -qxF 'ESC RD 1915' <<<"$info" || fail "the Esc event is not shown: $info"
 
 # --- a trace the console records ---------------------------------------------------
+"$VEKTON" --help 2>&1 | grep -q -- '--trace DIR' || fail "vekton has no --trace option to record with"
 start_sim
 VEKTON="$VEKTON --trace $TMP/traces"
 start_console
