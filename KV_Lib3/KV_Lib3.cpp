@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "comLib3/TraceNotes.h"
 #include "comLib3/comLib3.h"
 #include "platform/Crt.h"
 
@@ -65,11 +66,15 @@ void KvExchange(int port, const ShortStr& command, ShortStr& answer) {
   // a lost answer is an empty one.
   // A line the operator has given up with Esc is not waited for again: the
   // exchange goes on as over a silent line, with an empty answer.
+  bool escaped = false;
   for (bool again = true; again;) {
     again = false;
     ComPurge(port);
     for (size_t i = 0; i < len; ++i) {
-      if (PollKey() == kEsc) break;
+      if (PollKey() == kEsc) {
+        escaped = true;
+        break;
+      }
       if (ComWriteByte(port, static_cast<uint8_t>(line[i])) == 0 && ComNoteFailure(port)) {
         again = ComAwaitLine(port);
         break;
@@ -95,7 +100,11 @@ void KvExchange(int port, const ShortStr& command, ShortStr& answer) {
       ++emptyReads;
     }
   }
-  if (PollKey() != kEsc) answer = reply;
+  if (PollKey() != kEsc)
+    answer = reply;
+  else
+    escaped = true;
+  if (escaped) NoteEscape(command.view());
 }
 
 void KvCommRequest(int port, ShortStr& answer) {

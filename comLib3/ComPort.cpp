@@ -3,6 +3,7 @@
 // command console build on.
 #include <cstring>
 
+#include "comLib3/TraceNotes.h"
 #include "comLib3/comLib3.h"
 #include "platform/Crt.h"
 #include "platform/Serial.h"
@@ -66,18 +67,22 @@ uint32_t ComReadTimeoutMs(uint32_t baud) {
   return (500000u + baud / 2) / baud;
 }
 
-int ComOpen(int port, uint16_t baud, char parity, uint8_t dataBits, uint16_t stopBits) {
+namespace {
+
+// The opening itself: 0 or the failure's code. shown says whether the
+// operator is to see the failure (the port itself could not be opened).
+int OpenPort(int port, uint32_t baud, char parity, uint8_t dataBits, uint8_t stopBits, bool& shown) {
+  shown = false;
   if (!InTable(port)) {
     // No table entry to keep a handle in: report it like a missing device.
-    int code = SerialNoDeviceError();
-    ReportOpenFailure(port, code);
-    return code;
+    shown = true;
+    return SerialNoDeviceError();
   }
   SerialHandle h = kInvalidSerialHandle;
   int code = SerialOpen(port, h);
   if (code != 0) {
     PortHandles[port] = kInvalidSerialHandle;
-    ReportOpenFailure(port, code);
+    shown = true;
     return code;
   }
 
@@ -91,9 +96,8 @@ int ComOpen(int port, uint16_t baud, char parity, uint8_t dataBits, uint16_t sto
   }
   s.baud = baud;
   s.dataBits = dataBits;
-  char p = UpCase(parity);
-  s.parity = p == 'E' ? 'E' : p == 'O' ? 'O' : 'N';
-  s.stopBits = stopBits == 2 ? 2 : 1;
+  s.parity = parity;
+  s.stopBits = stopBits;
   s.flagsSet = false;
   if (!SerialSetSettings(h, s)) {
     code = FailureCode();
@@ -114,6 +118,20 @@ int ComOpen(int port, uint16_t baud, char parity, uint8_t dataBits, uint16_t sto
   MarkUp(port);  // a port opened afresh starts with its line up
   PortHandles[port] = h;
   return 0;
+}
+
+}  // namespace
+
+int ComOpen(int port, uint16_t baud, char parity, uint8_t dataBits, uint16_t stopBits) {
+  const char p = UpCase(parity);
+  const char lineParity = p == 'E' ? 'E' : p == 'O' ? 'O' : 'N';
+  const uint8_t lineStop = stopBits == 2 ? 2 : 1;
+  bool shown = false;
+  const int code = OpenPort(port, baud, lineParity, dataBits, lineStop, shown);
+  // On the trace before the operator's key, when the open happened.
+  NotePortOpen(port, baud, lineParity, dataBits, lineStop, code);
+  if (shown) ReportOpenFailure(port, code);
+  return code;
 }
 
 bool ComNoteFailure(int port) {

@@ -1,5 +1,6 @@
 #include "console/CommandLine.h"
 
+#include <cstdint>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@ namespace {
 
 constexpr const char* kHelp =
     "Usage: vekton [--help | --version]\n"
+    "       vekton [--trace DIR] [--trace-max MB] [--no-trace]\n"
     "\n"
     "The Vekton service console: the tests and service screens of the Vekton\n"
     "automated microplate store, over one serial line to the store's KV-PLC.\n"
@@ -33,9 +35,22 @@ constexpr const char* kHelp =
     "type that can move the cursor. Otherwise it says why in one line and ends\n"
     "with status 2, drawing nothing.\n"
     "\n"
+    "The line's trace: every byte the console writes to the port and reads\n"
+    "from it is kept with its time, beside the choices, tests and result files,\n"
+    "in a trace file (one a run, vekton-YYYYMMDD-HHMMSS-PID.trace) of the trace\n"
+    "folder, by default\n"
+    "  on Linux    $XDG_STATE_HOME/vekton/trace, else ~/.local/state/vekton/trace\n"
+    "  on Windows  %LOCALAPPDATA%\\Vekton\\trace\n"
+    "Past the folder's bound its oldest trace files go. A folder that cannot be\n"
+    "made or written does not stop the console: the main menu's last line says\n"
+    "\"Trace stopped:\" with the file and the system's error code.\n"
+    "\n"
     "Options:\n"
     "  --help, -h        this text\n"
     "  --version         the program's version\n"
+    "  --trace DIR       keep the trace in folder DIR instead\n"
+    "  --trace-max MB    the trace folder's bound in MB, 1 to 1048576 (256)\n"
+    "  --no-trace        keep no trace\n"
     "\n"
     "Exit status: 0 ended from the main menu; 2 a usage error or no terminal;\n"
     "128 + the signal when ended by one (129 the terminal hung up or the\n"
@@ -44,6 +59,19 @@ constexpr const char* kHelp =
     "The technician's manual: /usr/share/doc/vekton/MANUAL.md when installed\n"
     "from the package (docs/MANUAL.md in the sources, MANUAL.md beside\n"
     "vekton.exe in the Windows archive); also \"man vekton\".\n";
+
+// Decimal digits only (no sign, no blank), at most max.
+bool WholeNumber(const std::string& text, uint64_t max, uint64_t& value) {
+  if (text.empty() || text.size() > 19) return false;
+  uint64_t v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + static_cast<uint64_t>(c - '0');
+    if (v > max) return false;
+  }
+  value = v;
+  return true;
+}
 
 }  // namespace
 
@@ -56,9 +84,42 @@ std::string ConsoleCannotStart(const std::string& why) {
 }
 
 int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
+  TraceSetup dropped;
+  return ConsoleCommandLine(args, out, err, dropped);
+}
+
+int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                       TraceSetup& trace) {
   // Left to right, as vekton-report reads its own: --help and --version act
-  // where they stand, the first argument that is neither is the mistake.
-  for (const std::string& a : args) {
+  // where they stand, an option's value is the argument after it, and the
+  // first argument that is none of these is the mistake.
+  trace = TraceSetup{};
+  bool noTrace = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a == "--trace" || a == "--trace-max") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        err << "vekton: " << a << (a == "--trace" ? " needs a folder" : " needs a number of MB") << " (see --help)\n";
+        return kConsoleUsageExit;
+      }
+      const std::string& v = args[++i];
+      if (a == "--trace") {
+        trace.folder = v;
+        continue;
+      }
+      uint64_t mb = 0;
+      if (!WholeNumber(v, kTraceMaxMb, mb) || mb == 0) {
+        err << "vekton: --trace-max wants a whole number of MB from 1 to " << kTraceMaxMb << ", not \""
+            << report::Shown(v) << "\" (see --help)\n";
+        return kConsoleUsageExit;
+      }
+      trace.maxBytes = mb << 20;
+      continue;
+    }
+    if (a == "--no-trace") {
+      noTrace = true;
+      continue;
+    }
     if (a == "--help" || a == "-h") {
       out << kHelp;
       return out.flush() ? 0 : 1;
@@ -73,5 +134,6 @@ int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, 
       err << "vekton: unexpected argument \"" << report::Shown(a) << "\": the console takes none (see --help)\n";
     return kConsoleUsageExit;
   }
+  if (noTrace) trace.on = false;
   return kConsoleStart;
 }

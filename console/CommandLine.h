@@ -1,17 +1,31 @@
-// The console's command line. Started without arguments the console takes
-// over the terminal; --help and --version only print, and anything else is a
-// usage error. Nothing here touches the terminal, so both work with standard
-// output redirected.
+// The console's command line. Started without arguments (or with the trace
+// options alone) the console takes over the terminal; --help and --version
+// only print, and anything else is a usage error. Nothing here touches the
+// terminal, so both work with standard output redirected.
 #pragma once
 #include <iosfwd>
 #include <string>
 #include <vector>
 
+#include "platform/Trace.h"
+
 // What the console does with its arguments (argv without the program's
 // name): kStart to go on and start, otherwise the exit status, having
 // printed the help or the version to out (status 0) or one line naming the
 // mistake to err (status 2).
+//
+// The trace options fill trace, which starts as TraceSetup's defaults:
+//   --trace DIR       the folder (a name that is not empty);
+//   --trace-max MB    the folder's bound, a whole number of MB (1 MB is
+//                     1 048 576 bytes) from 1 to kTraceMaxMb;
+//   --no-trace        nothing recorded, whatever the other two say.
+// A later --trace or --trace-max replaces an earlier one. trace is only
+// meaningful when kConsoleStart is returned.
 constexpr int kConsoleStart = -1;
+constexpr unsigned kTraceMaxMb = 1048576;
+int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                       TraceSetup& trace);
+// The same, the trace options read and their setup dropped.
 int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // The text of --help; the port mapping it names is the platform's.

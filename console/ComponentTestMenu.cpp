@@ -5,6 +5,7 @@
 
 #include "KV_Lib3/KV_Lib3.h"
 #include "VKT_Lib3/VKT_Lib3.h"
+#include "comLib3/TraceNotes.h"
 #include "comLib3/comLib3.h"
 #include "console/ComponentTests.h"
 #include "console/Console.h"
@@ -92,7 +93,7 @@ void ComponentTestMenu() {
     QuitRequested = false;
     // 3 (the stack has no test) and the keys no row has run nothing.
     const MenuRow* row = FindMenuRow(kComponentMenu, LastKey);
-    if (row != nullptr && row->run != nullptr) row->run();
+    if (row != nullptr && row->run != nullptr) RunNotedTest(row->label, row->run);
 
     KvWriteDm(ComPort, kTestEnableWord, 0, answer);
     if (LastKey == static_cast<char>(kEsc)) return;

@@ -24,7 +24,8 @@ void ErrorCountersScreen();
 void Smc1MovementTest();
 
 // The component test menu's choices, in the order it shows them; Esc leaves
-// the menu, any other key shows it again. The rows name no geometry and no
+// the menu, any other key shows it again. Every row that runs something is
+// a test, on the line's trace by its label. The rows name no geometry and no
 // init: the main menu's choice 5 has read the geometry before this menu
 // opens, and the taught times the tests read are reset with the main menu's
 // row 4.

@@ -75,15 +75,16 @@ constexpr char kQuitKey = '0';
 // in character-code order (4 to 9, the letters and the symbols between),
 // as for the screens from 4 on.
 inline constexpr MenuRow kMainMenu[] = {
-    // {key, label, run, geometry, init}
+    // {key, label, run, geometry, init, kind}
     {'1', "Direct Commands", DirectCommands, Geometry::NotRead, DirectCommandsInit},
     {'2', "Monitor Flags", MonitorFlags},
     {'3', "Macros", Macros},
     {'4', "Teach Positioning Times", TeachPositionTimes, Geometry::Read, ComponentTestsInit},
+    // The menu of the component tests: each of its rows is one.
     {'5', "Component Test / Error Cntrs", ComponentTestMenu, Geometry::Read},
-    {'6', "Test Sequence all Slots", AllSlotsTest, Geometry::Read, TestSequencesInit},
-    {'7', "Test Sequence Random Access", RandomAccessTest, Geometry::Read, RandomAccessInit},
-    {'8', "Test 3-Plate Squence", ThreePlateTest, Geometry::Read},
+    {'6', "Test Sequence all Slots", AllSlotsTest, Geometry::Read, TestSequencesInit, RowKind::Test},
+    {'7', "Test Sequence Random Access", RandomAccessTest, Geometry::Read, RandomAccessInit, RowKind::Test},
+    {'8', "Test 3-Plate Squence", ThreePlateTest, Geometry::Read, nullptr, RowKind::Test},
     // Behind a password and not shown; "s" picks it too.
     {'S', nullptr, ServiceStatistics, Geometry::Read},
     {kQuitKey, "Quit"},

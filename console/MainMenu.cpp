@@ -3,13 +3,34 @@
 // store's geometry is read fresh before the choices whose row asks for it.
 // The menu's lines, the geometry reads and the dispatch all come from the
 // rows of kMainMenu (Console.h).
+#include <string>
+
 #include "KV_Lib3/KV_Lib3.h"
 #include "VKT_Lib3/VKT_Lib3.h"
+#include "comLib3/TraceNotes.h"
 #include "comLib3/comLib3.h"
 #include "console/Console.h"
 #include "platform/Crt.h"
 
 namespace {
+
+// Once the line's trace has stopped, the menu's last line says so: the
+// bottom row of the banner's window, below everything the menu and the
+// bracket after the choice write. It is cut short of the window's last
+// column, where a character would scroll the window, and the cursor goes
+// back to the prompt.
+void ShowTraceNotice() {
+  std::string notice;
+  if (!TraceStoppedNotice(notice)) return;
+  const int x = WhereX();
+  const int y = WhereY();
+  const int bottom = WindMax() / 256 - WindMin() / 256 + 1;
+  const size_t width = static_cast<size_t>(WindMax() % 256 - WindMin() % 256);
+  if (notice.size() > width) notice.resize(width);
+  GotoXY(1, bottom);
+  WriteGlyphs(notice);
+  GotoXY(x, y);
+}
 
 void ShowMenu() {
   for (const MenuRow& row : kMainMenu) {
@@ -22,6 +43,7 @@ void ShowMenu() {
   WriteText(RuleLine());
   NewLine();
   WriteText(AtColumn11("Enter [0..6]                    "));
+  ShowTraceNotice();
 }
 
 // One line from the operator; its first character is the choice. An empty
@@ -75,6 +97,9 @@ void MainLoop() {
 
     ShowMenu();
     MenuChoice = ReadMenuChoice();
+    const char choice = UpCase(MenuChoice);
+    const MenuRow* row = FindMenuRow(kMainMenu, choice);
+    NoteChoice(MenuChoice, row != nullptr ? row->label : nullptr);
 
     ResetKeys();
     QuitRequested = false;
@@ -91,11 +116,14 @@ void MainLoop() {
     SerialNumber = KvValue(CommAnswer);
     KvWriteDm(ComPort, 123, 0, CommAnswer);
 
-    const char choice = UpCase(MenuChoice);
-    const MenuRow* row = FindMenuRow(kMainMenu, choice);
     if (ReadsGeometry(row, choice)) RefreshConfiguration();
     // 0 and the keys no row has go straight to the loop end.
-    if (row != nullptr && row->run != nullptr) row->run();
+    if (row != nullptr && row->run != nullptr) {
+      if (row->kind == RowKind::Test)
+        RunNotedTest(row->label, row->run);
+      else
+        row->run();
+    }
 
     ResetKeys();
     KvCommQuit(ComPort, CommAnswer);

@@ -13,6 +13,9 @@
 // DM23, DM22, DM20, relay 1703) fresh before the choice runs.
 enum class Geometry : bool { NotRead, Read };
 
+// Whether the choice is a test (a run with an outcome) or a screen.
+enum class RowKind : bool { Screen, Test };
+
 struct MenuRow {
   // The key that picks the row, as the menu compares it: upper-cased.
   char key;
@@ -28,6 +31,8 @@ struct MenuRow {
   // it defines none. State that several screens read is named on the row of
   // the unit that defines it, so each reset runs once.
   void (*init)() = nullptr;
+  // A test runs between a start and an end record on the line's trace.
+  RowKind kind = RowKind::Screen;
 };
 
 // The row picked by `key` (compared as it is), or nullptr when no row has it.

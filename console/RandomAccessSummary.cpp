@@ -13,6 +13,7 @@
 
 #include "VKT_Lib3/Motion.h"
 #include "VKT_Lib3/VKT_Lib3.h"
+#include "comLib3/TraceNotes.h"
 #include "comLib3/comLib3.h"
 #include "console/RandomAccess.h"
 #include "platform/Crt.h"
@@ -39,7 +40,10 @@ LineLosses LossesAtStart;
 void FinishRunOnExit();
 
 void CloseResultFile() {
-  if (ResultFile.IsOpen()) TextFileClose(ResultFile);
+  if (ResultFile.IsOpen()) {
+    TextFileClose(ResultFile);
+    NoteResultClose(ResultFileName.view());
+  }
   LogToFile = false;
 }
 
@@ -156,6 +160,7 @@ void OpenResultFile() {
   } else {
     const int error = TextFileCreateNew(ResultFile, ResultFileName.view());
     ResultFileCreated = error == 0;
+    if (ResultFileCreated) NoteResultOpen(ResultFileName.view());
     if (error != 0)
       FileTrouble = ShortStr("Result file ") + ResultFileName + " cannot be created (error " + NumStr(error) + ")";
   }

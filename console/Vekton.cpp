@@ -3,6 +3,7 @@
 #include "KV_Lib3/KV_Lib3.h"
 #include "VKT_Lib3/Motion.h"
 #include "VKT_Lib3/VKT_Lib3.h"
+#include "comLib3/TraceNotes.h"
 #include "comLib3/comLib3.h"
 #include "console/Console.h"
 #include "platform/Crt.h"
@@ -59,6 +60,8 @@ void StartUp() {
 
   ComPort = AskPortNumber();
   AskOperatorName();
+  // The trace's file begins here, with who works on which port.
+  NoteRunHeader(OperatorName.view(), ComPort);
 
   WriteText("Open Comport ");
   int result = KvOpenPort(ComPort);

@@ -8,6 +8,7 @@
 #include "console/CommandLine.h"
 #include "console/Console.h"
 #include "platform/Platform.h"
+#include "platform/Trace.h"
 
 namespace {
 
@@ -21,8 +22,12 @@ void ClosePortOnExit() {
 
 int main(int argc, char** argv) {
   // --help and --version print and end before the terminal is touched.
-  const int status = ConsoleCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr);
+  TraceSetup trace;
+  const int status = ConsoleCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr, trace);
   if (status != kConsoleStart) return status;
+  // Before the terminal is taken, so the run's clock starts with the program.
+  // A folder that cannot be made stops nothing: the main menu says so.
+  if (trace.on) TraceStart(trace);
   std::string why;
   if (!PlatformInitTerminal(why)) {
     std::cerr << ConsoleCannotStart(why) << std::endl;
@@ -33,6 +38,7 @@ int main(int argc, char** argv) {
   ResetKeys();
   GetScreenSize();
   const int code = VektonMain();
+  TraceStop();
   PlatformShutdown();
   return code;
 }

@@ -72,6 +72,78 @@ TEST(ConsoleCommandLine, AnythingElseIsOneLineAndStatus2) {
   EXPECT_EQ(Parse({"--version", "junk"}).status, 0);
 }
 
+Outcome ParseTrace(const std::vector<std::string>& args, TraceSetup& trace) {
+  std::ostringstream out, err;
+  trace.folder = "left over";  // whatever the caller had is replaced
+  const int status = ConsoleCommandLine(args, out, err, trace);
+  return {status, out.str(), err.str()};
+}
+
+TEST(ConsoleCommandLine, TraceOptionsFillTheSetupAndStartTheConsole) {
+  TraceSetup t;
+  ASSERT_EQ(ParseTrace({}, t).status, kConsoleStart);
+  EXPECT_TRUE(t.on);
+  EXPECT_EQ(t.folder, "");
+  EXPECT_EQ(t.maxBytes, 256ull << 20);
+
+  const Outcome o = ParseTrace({"--trace", "/tmp/t one", "--trace-max", "1"}, t);
+  EXPECT_EQ(o.status, kConsoleStart);
+  EXPECT_EQ(o.out + o.err, "");
+  EXPECT_TRUE(t.on);
+  EXPECT_EQ(t.folder, "/tmp/t one");
+  EXPECT_EQ(t.maxBytes, 1048576u);
+
+  // The later one counts; the largest bound is a whole tebibyte.
+  ASSERT_EQ(ParseTrace({"--trace", "a", "--trace-max", "7", "--trace", "b", "--trace-max", "1048576"}, t).status,
+            kConsoleStart);
+  EXPECT_EQ(t.folder, "b");
+  EXPECT_EQ(t.maxBytes, 1ull << 40);
+
+  // --no-trace wins wherever it stands.
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--no-trace"},
+                                                                {"--no-trace", "--trace", "x"},
+                                                                {"--trace", "x", "--no-trace"}}) {
+    ASSERT_EQ(ParseTrace(args, t).status, kConsoleStart);
+    EXPECT_FALSE(t.on) << args.size();
+  }
+  // An option's value is taken as it is, even when it looks like an option.
+  ASSERT_EQ(ParseTrace({"--trace", "--help"}, t).status, kConsoleStart);
+  EXPECT_EQ(t.folder, "--help");
+}
+
+TEST(ConsoleCommandLine, TraceValueMistakesAreUsageErrors) {
+  const std::string kMax = "vekton: --trace-max wants a whole number of MB from 1 to 1048576, not ";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--trace"}, "vekton: --trace needs a folder (see --help)\n"},
+      {{"--trace", ""}, "vekton: --trace needs a folder (see --help)\n"},
+      {{"--trace-max"}, "vekton: --trace-max needs a number of MB (see --help)\n"},
+      {{"--trace-max", "0"}, kMax + "\"0\" (see --help)\n"},
+      {{"--trace-max", "1048577"}, kMax + "\"1048577\" (see --help)\n"},
+      {{"--trace-max", "-5"}, kMax + "\"-5\" (see --help)\n"},
+      {{"--trace-max", " 5"}, kMax + "\" 5\" (see --help)\n"},
+      {{"--trace-max", "5MB"}, kMax + "\"5MB\" (see --help)\n"},
+      {{"--trace-max", "99999999999999999999999"}, kMax + "\"99999999999999999999999\" (see --help)\n"},
+      {{"--trace-max", "\x1b[2J"}, kMax + "\"?[2J\" (see --help)\n"},
+      {{"--no-trace", "x"}, "vekton: unexpected argument \"x\": the console takes none (see --help)\n"},
+      {{"--no-trace=1"}, "vekton: unknown option --no-trace=1 (see --help)\n"},
+  };
+  for (const auto& [args, err] : cases) {
+    TraceSetup t;
+    const Outcome o = ParseTrace(args, t);
+    EXPECT_EQ(o.status, 2) << args.back();
+    EXPECT_EQ(o.out, "") << args.back();
+    EXPECT_EQ(o.err, err);
+  }
+}
+
+TEST(ConsoleCommandLine, HelpNamesTheTraceOptionsAndTheFolder) {
+  const std::string help = ConsoleHelp();
+  for (const char* want : {"--trace DIR", "--trace-max MB", "--no-trace", "1 to 1048576",
+                           "$XDG_STATE_HOME/vekton/trace, else ~/.local/state/vekton/trace",
+                           "%LOCALAPPDATA%\\Vekton\\trace", "Trace stopped:"})
+    EXPECT_NE(help.find(want), std::string::npos) << want;
+}
+
 TEST(ConsoleCommandLine, CannotStartIsOneLine) {
   EXPECT_EQ(ConsoleCannotStart("standard input is not a terminal"),
             "vekton: cannot start: standard input is not a terminal (see --help)");

@@ -85,10 +85,13 @@ done
 expect_usage "$VEKTON" COM1
 expect_usage "$VEKTON" --version-please
 expect_usage "$VEKTON" ""
+expect_usage "$VEKTON" --trace
+expect_usage "$VEKTON" --trace-max 0
+expect_usage "$VEKTON" --no-trace extra
 
 # The console's help names the port mapping and the manual.
 for want in 'VEKTON_COM<n>' 'tcp://HOST:PORT' 'rfc2217://HOST:PORT' '/dev/ttyS<n-1>' 'COMn' \
-  '/usr/share/doc/vekton/MANUAL.md' 'man vekton'; do
+  '/usr/share/doc/vekton/MANUAL.md' 'man vekton' '--trace DIR' '--trace-max MB' '--no-trace'; do
   grep -qF -- "$want" "$TMP/vekton-help.out" && ok "vekton --help names $want" || fail "vekton --help does not name $want"
 done
 # Nothing of a terminal in the help: plain text for a pipe.
