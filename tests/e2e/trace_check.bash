@@ -8,7 +8,6 @@
 TRACE_DIR=$XDG_STATE_HOME/vekton/trace
 VEKTON_TRACE=$BUILD/vekton-trace
 TRACE_BYTES=$(dirname "${BASH_SOURCE[0]}")/trace_bytes.py
-[[ -x $VEKTON_TRACE ]] || { echo "FAIL: $VEKTON_TRACE is missing (build the vekton-trace target)" >&2; exit 1; }
 command -v python3 >/dev/null || { echo "FAIL: python3 is missing (trace_bytes.py)" >&2; exit 1; }
 
 # The console's trace files, the run's first one first (its continuations,
@@ -21,6 +20,7 @@ console_traces() {
 # vekton-trace on the console's folder, its output in $TMP/vt.out, its
 # errors in $TMP/vt.err; fails on any status but 0.
 vt() {
+  [[ -x $VEKTON_TRACE ]] || fail "$VEKTON_TRACE is missing (build the vekton-trace target)"
   "$VEKTON_TRACE" --trace "${VT_DIR:-$TRACE_DIR}" "$@" >"$TMP/vt.out" 2>"$TMP/vt.err" \
     || fail "vekton-trace $* ended with status $?: $(head -c 600 "$TMP/vt.err")"
 }
@@ -45,6 +45,12 @@ same_bytes() {
     || fail "$name: the trace's TX ($(wc -c <"$TMP/$name.tx") bytes) is not what the simulator received ($(wc -c <"$TMP/$name.sim-rx"))"
   cmp "$TMP/$name.sim-tx" "$TMP/$name.rx" >&2 \
     || fail "$name: the trace's RX ($(wc -c <"$TMP/$name.rx") bytes) is not what the simulator sent ($(wc -c <"$TMP/$name.sim-tx"))"
+}
+
+# The trace files in the folder that are not among the given ones: the
+# run (or runs) since that listing.
+new_traces() {
+  console_traces | grep -vxF -f <(printf '%s\n' "$@")
 }
 
 # The records with a word, their payloads one a line, from the given files
