@@ -14,6 +14,8 @@
 // time-outs plus two 1 ms waits. Beside the exchange, the round trip itself:
 // a command written and its 4-byte answer read back (the read returns when
 // the bytes are in), which is where the lines differ.
+// On the pseudo-terminal and raw TCP the same again with the line's recorder
+// on and off in alternating rounds: the two medians side by side.
 // Usage: exchange_bench [exchanges per line, default 200]
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -37,6 +39,7 @@
 #include "KV_Lib3/KV_Lib3.h"
 #include "comLib3/comLib3.h"
 #include "platform/Serial.h"
+#include "platform/Trace.h"
 
 namespace {
 
@@ -345,6 +348,54 @@ void Report(const char* what, const std::vector<double>& ms, double expected) {
   std::printf("\n");
 }
 
+// The same exchanges and round trips with the line's recorder on and off,
+// in alternating rounds so that both see the same machine; each round that
+// records starts a run of its own in a folder of its own.
+void RecorderOnOff(int port, int count) {
+  char tmpl[] = "/tmp/vekton-exchange-bench-XXXXXX";
+  if (!mkdtemp(tmpl)) return;
+  std::vector<double> on, off, tripsOn, tripsOff;
+  std::string answer;
+  const int rounds = 10;
+  const int each = std::max(1, count / rounds);
+  uint64_t bytes = 0;
+  for (int r = 0; r < 2 * rounds; ++r) {
+    const bool record = r % 2 == 0;
+    if (record) {
+      TraceSetup setup;
+      setup.folder = std::string(tmpl) + "/" + std::to_string(r);
+      TraceStart(setup);
+      TraceHeader("bench", port);
+    }
+    auto ms = TimeExchanges(port, each, answer);
+    auto trips = TimeRoundTrips(port, each);
+    (record ? on : off).insert((record ? on : off).end(), ms.begin(), ms.end());
+    (record ? tripsOn : tripsOff).insert((record ? tripsOn : tripsOff).end(), trips.begin(), trips.end());
+    if (record) {
+      const std::string file = TraceFilePath();
+      TraceStop();
+      if (FILE* f = std::fopen(file.c_str(), "rb")) {
+        std::fseek(f, 0, SEEK_END);
+        bytes += static_cast<uint64_t>(std::ftell(f));
+        std::fclose(f);
+      }
+    }
+  }
+  std::string err, file;
+  int code = 0;
+  if (TraceStopped(file, code)) std::printf("  recorder stopped: %s E%d\n", file.c_str(), code);
+  Report("recorder on, KvExchange", on, ComReadTimeoutMs(9600) + 1.0);
+  Report("recorder off, KvExchange", off, ComReadTimeoutMs(9600) + 1.0);
+  Report("recorder on, round trip", tripsOn, 0);
+  Report("recorder off, round trip", tripsOff, 0);
+  if (!on.empty() && !off.empty()) {
+    const double a = Percentile(on, 0.5), b = Percentile(off, 0.5);
+    std::printf("  %-26s exchange median on/off %+.2f %%, %.0f bytes of trace per exchange\n", "",
+                100.0 * (a - b) / b, static_cast<double>(bytes) / static_cast<double>(on.size() + tripsOn.size()));
+  }
+  std::system(("rm -rf " + std::string(tmpl)).c_str());
+}
+
 // One line: the exchanges with an answering peer, the round trips, then
 // (when asked) a few with a silent one.
 void Bench(const char* name, const std::string& setting, LineEnd& peer, int port, int count,
@@ -377,6 +428,7 @@ void Bench(const char* name, const std::string& setting, LineEnd& peer, int port
     Report("KvExchange, silent x20", quiet, 2 * ComReadTimeoutMs(9600) + 2.0);
     peer.SetAnswering(true);
   }
+  if (port <= 2) RecorderOnOff(port, count);
   ComClose(port);
 }
 

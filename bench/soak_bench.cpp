@@ -10,17 +10,25 @@
 // loads and unloads, the histogram, the "Total Accesses" of the result
 // file, no access refused, and the mean access time against the store's
 // own record of each access.
+//
+// With --trace the line's recorder is on, into a folder of its own with the
+// default bound: the trace's megabytes are printed each hour beside the
+// memory (the program's memory must stay flat with it too) and the bound
+// must hold at the end.
+// Usage: soak_bench [hours, 1..168; default 8] [--trace]
 #include <dirent.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "VKT_Lib3/Motion.h"
 #include "comLib3/comLib3.h"
 #include "console/Console.h"
+#include "platform/Trace.h"
 #include "platform/virtual/Virtual.h"
 #include "sim/Harness.h"
 #include "bench/InProcessRun.h"
@@ -37,12 +45,23 @@ int OpenFds() {
   return n - 3;  // ".", ".." and the directory's own descriptor
 }
 
+// Bytes in the trace folder's files (0 without a folder).
+std::string gTraceFolder;
+uint64_t TraceBytes() {
+  if (gTraceFolder.empty()) return 0;
+  uint64_t n = 0;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(gTraceFolder, ec)) n += e.file_size(ec);
+  return n;
+}
+
 struct Sample {
   int hour;
   uint32_t storeAccesses;
   unsigned counted;
   long kb;
   int fds;
+  uint64_t traceBytes;
 };
 
 // The store, sampled once per hour of store time. The harness's own records
@@ -59,7 +78,7 @@ class SoakStore : public vt::SerialPeer {
     }
     if (start_ != 0 && tUs >= start_ + static_cast<uint64_t>(samples.size()) * kHourUs)
       samples.push_back({static_cast<int>(samples.size()), peer_.store().counts().accesses,
-                         static_cast<unsigned>(AccessNumber), ResidentKb(), OpenFds()});
+                         static_cast<unsigned>(AccessNumber), ResidentKb(), OpenFds(), TraceBytes()});
   }
   void AdvanceTo(uint64_t tUs, vt::Sink& out) override { peer_.AdvanceTo(tUs, out); }
 
@@ -118,9 +137,17 @@ bool Check(bool ok, const char* what) {
 int main(int argc, char** argv) {
   using Clock = std::chrono::steady_clock;
   const int hours = argc > 1 ? std::atoi(argv[1]) : 8;
-  if (hours < 1 || hours > 24 * 7) {
-    std::fprintf(stderr, "usage: soak_bench [hours, 1..168; default 8]\n");
+  const bool traced = argc > 2 && std::string(argv[2]) == "--trace";
+  if (hours < 1 || hours > 24 * 7 || (argc > 2 && !traced) || argc > 3) {
+    std::fprintf(stderr, "usage: soak_bench [hours, 1..168; default 8] [--trace]\n");
     return 2;
+  }
+  TraceSetup setup;
+  if (traced) {
+    char tmpl[] = "/tmp/vekton-soak-trace-XXXXXX";
+    if (!mkdtemp(tmpl)) return 1;
+    gTraceFolder = tmpl;
+    setup.folder = gTraceFolder;
   }
   SoakStore store;
   const uint64_t duration = static_cast<uint64_t>(hours) * kHourUs;
@@ -129,7 +156,13 @@ int main(int argc, char** argv) {
   const long startKb = ResidentKb();
   const int startFds = OpenFds();
   const auto t0 = Clock::now();
+  if (traced) {
+    TraceStart(setup);
+    TraceHeader("soak", 1);
+  }
   const int code = RunProgram();
+  const bool traceWhole = !traced || TraceRecording();
+  TraceStop();
   const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
   // The report page made when the run ends takes some hundred kB for a
   // moment and gives them back.
@@ -139,12 +172,17 @@ int main(int argc, char** argv) {
   std::printf("soak: random-access test, %d h of store time in-process (standard test, 1 s interval)\n", hours);
   std::printf("  wall time %.1f s, %llu command lines, program exit code %d\n", wall,
               static_cast<unsigned long long>(store.Lines()), code);
-  std::printf("  %5s %10s %10s %10s %6s\n", "hour", "accesses", "counted", "RSS kB", "fds");
-  std::printf("  %5s %10s %10s %10ld %6d\n", "start", "-", "-", startKb, startFds);
+  std::printf("  %5s %10s %10s %10s %6s %10s\n", "hour", "accesses", "counted", "RSS kB", "fds", "trace MB");
+  std::printf("  %5s %10s %10s %10ld %6d %10s\n", "start", "-", "-", startKb, startFds, "-");
   for (const Sample& s : store.samples)
-    std::printf("  %5d %10u %10u %10ld %6d\n", s.hour, s.storeAccesses, s.counted, s.kb, s.fds);
-  std::printf("  %5s %10u %10u %10ld %6d\n", "end", store.Counts().accesses, static_cast<unsigned>(AccessNumber), endKb,
-              endFds);
+    std::printf("  %5d %10u %10u %10ld %6d %10.1f\n", s.hour, s.storeAccesses, s.counted, s.kb, s.fds,
+                static_cast<double>(s.traceBytes) / 1048576.0);
+  const uint64_t traceEnd = TraceBytes();
+  std::printf("  %5s %10u %10u %10ld %6d %10.1f\n", "end", store.Counts().accesses, static_cast<unsigned>(AccessNumber),
+              endKb, endFds, static_cast<double>(traceEnd) / 1048576.0);
+  if (traced)
+    std::printf("  trace: %.1f MB in %s, %.1f MB a day at this rate\n", static_cast<double>(traceEnd) / 1048576.0,
+                gTraceFolder.c_str(), static_cast<double>(traceEnd) / 1048576.0 * 24.0 / hours);
 
   const sim::Counts& c = store.Counts();
   const auto file = vt::FileLines("1234_00.spf");
@@ -164,6 +202,12 @@ int main(int argc, char** argv) {
   ok &= Check(static_cast<int>(store.samples.size()) >= hours, "one sample per hour of store time");
   ok &= Check(first && endKb <= first->kb + 64, "resident memory flat from the first hour to the end (+64 kB)");
   ok &= Check(endFds == startFds, "open file descriptors at the end as at the start");
+  if (traced) {
+    ok &= Check(traceWhole, "the recorder recorded to the end");
+    ok &= Check(traceEnd > 0 && traceEnd <= setup.maxBytes, "the trace folder within its bound");
+    std::error_code ec;
+    std::filesystem::remove_all(gTraceFolder, ec);
+  }
   ok &= Check(c.errors == 0, "the store refused no access");
   // The store's unloads include the fetch of the plate from 1,1 before the
   // run, which is no timed access; the access the quit came in may have

@@ -39,6 +39,8 @@ void CheckOperatorLines(const uint8_t* data, size_t size);
 void CheckSimProtocol(const uint8_t* data, size_t size);
 // The report's reader of result files, on the input as a file's bytes.
 void CheckReadResultFile(const uint8_t* data, size_t size);
+// The line trace's record writer and reader.
+void CheckTraceRecord(const uint8_t* data, size_t size);
 
 struct FuzzTarget {
   const char* name;  // the folder name under fuzz/corpus and fuzz/regressions

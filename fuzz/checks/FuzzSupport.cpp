@@ -29,6 +29,7 @@ const FuzzTarget kFuzzTargets[] = {
     {"operator_lines", CheckOperatorLines},
     {"sim_protocol", CheckSimProtocol},
     {"result_file", CheckReadResultFile},
+    {"trace_record", CheckTraceRecord},
 };
 const size_t kFuzzTargetCount = sizeof kFuzzTargets / sizeof kFuzzTargets[0];
 

@@ -141,3 +141,10 @@ write("sim_protocol", "bad_lines", bytes([1, 1, 2, 0]) + raw(b"RD DM99999") + ra
 write("sim_protocol", "garbage_fault", bytes([0, 0, 3, 0xF4]) + raw(b"CR") + raw(b"RD DM0"))
 write("sim_protocol", "split_fault", bytes([0, 2, 4, 0xF3]) + raw(b"RD DM25") + bytes([0xE0, 200]) + raw(b"RD 1915"))
 write("sim_protocol", "built", bytes([2, 1, 5, 0]) + bytes([7, 0, 1]) + bytes([3, 24]) + bytes([0xE1, 50]) + bytes([1, 0]))
+
+# --- trace_record: 8 bytes of time, offset, word, then the payload; or a line
+write("trace_record", "command", bytes(8) + bytes([26, 1]) + b"RD DM200\r")
+write("trace_record", "answer_every_byte", bytes(range(8)) + bytes([3, 2]) + bytes(range(256)))
+write("trace_record", "looks_escaped", bytes([255] * 8) + bytes([47, 9]) + b"<CR>\\x41<NUL\\")
+write("trace_record", "record_line", b"2026-12-08T23:22:56.123456+01:00 12.345678 RX 00123<CR><LF>")
+write("trace_record", "record_line_bad", b"2026-12-08T23:22:56.123456-00:30 0.000001 TX \\xZZ<FOO>")

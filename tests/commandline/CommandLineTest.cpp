@@ -139,8 +139,8 @@ TEST(ConsoleCommandLine, TraceValueMistakesAreUsageErrors) {
 TEST(ConsoleCommandLine, HelpNamesTheTraceOptionsAndTheFolder) {
   const std::string help = ConsoleHelp();
   for (const char* want : {"--trace DIR", "--trace-max MB", "--no-trace", "1 to 1048576",
-                           "$XDG_STATE_HOME/vekton/trace, else ~/.local/state/vekton/trace", "%LOCALAPPDATA%\\Vekton\\trace",
-                           "Trace stopped:"})
+                           "$XDG_STATE_HOME/vekton/trace, else ~/.local/state/vekton/trace",
+                           "%LOCALAPPDATA%\\Vekton\\trace", "Trace stopped:"})
     EXPECT_NE(help.find(want), std::string::npos) << want;
 }
 

@@ -67,8 +67,10 @@ TEST_F(RecorderTest, TheExchangeIsInTheTraceAsItWent) {
   EXPECT_EQ(records[0].first, "HEAD");
   EXPECT_EQ(records[0].second, "vekton " VEKTON_VERSION " part=1 host=virtual port=1 line=virtual COM1 operator=Anna Smith");
   const R rest(records.begin() + 1, records.end());
-  // The split answer comes in two pieces: two RX records.
-  EXPECT_EQ(rest, (R{{"PURGE", ""}, {"TX", "RD DM200\r"}, {"RX", "00123\r\n"},
+  // The port's opening is the program's event; the split answer comes in
+  // two pieces: two RX records.
+  EXPECT_EQ(rest, (R{{"OPEN", "COM1 virtual COM1 9600 8E1 code 0"},
+                     {"PURGE", ""}, {"TX", "RD DM200\r"}, {"RX", "00123\r\n"},
                      {"PURGE", ""}, {"TX", "RD 1915\r"}, {"RX", "1"}, {"RX", "\r\n"}, {"CLOSE", "COM1"}}));
 }
 
