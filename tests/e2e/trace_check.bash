@@ -13,8 +13,7 @@ command -v python3 >/dev/null || { echo "FAIL: python3 is missing (trace_bytes.p
 # The console's trace files, the run's first one first (its continuations,
 # NAME.2.trace and on, after it).
 console_traces() {
-  local dir=${1:-$TRACE_DIR}
-  ls "$dir"/*.trace 2>/dev/null | sort -t . -k 2n
+  ls "$TRACE_DIR"/*.trace 2>/dev/null | sort -t . -k 2n
 }
 
 # vekton-trace on the console's folder, its output in $TMP/vt.out, its

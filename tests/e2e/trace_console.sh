@@ -25,7 +25,9 @@ mkdir -p "$WORK"
 RESULT=$WORK/1234_00.spf
 harness_diagnostics() {
   echo "--- console trace (last 30 records) ---"
-  tail -n 30 $(console_traces) 2>/dev/null
+  local files
+  mapfile -t files < <(console_traces)
+  (( ${#files[@]} )) && tail -n 30 "${files[@]}"
 }
 
 start_sim --speed 10

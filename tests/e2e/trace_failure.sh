@@ -66,6 +66,7 @@ run_case() {
   notice=$(screen | tail -n 3 | grep -oE 'Trace stopped: .*[^ ]')
   shown=${notice#Trace stopped: }
   if [[ $shown =~ \ E[0-9]+$ ]]; then
+    # shellcheck disable=SC2053 # WANT is a pattern
     [[ $shown == $WANT ]]
   else
     [[ -n $shown && ( $lit == "$shown"* || $shown == "$lit"* ) ]]
