@@ -2,12 +2,13 @@
 #   Linux:   vekton_<version>_amd64.deb: vekton, vekton-sim, vekton-report
 #            and vekton-trace in /usr/bin, their man pages (section 1), the
 #            manual, the README, the copyright and the changelog under
-#            /usr/share/doc/vekton;
+#            /usr/share/doc/vekton; the Wireshark dissector for the host
+#            link under /usr/share/vekton/wireshark;
 #            its dependencies found by dpkg-shlibdeps.
 #   Windows: vekton-<version>-win64.zip from the cross build: vekton.exe,
 #            vekton-report.exe, vekton-trace.exe (the version in their file
 #            properties too),
-#            the manual and a read-me on COM ports.
+#            the manual, a read-me on COM ports and the Wireshark dissector.
 # The version is project()'s; the Debian changelog's newest entry must name
 # it, and its date is the release date the man pages show.
 include(GNUInstallDirs)
@@ -100,6 +101,7 @@ if(WIN32)
   install(TARGETS ${VEKTON_PROGRAMS} RUNTIME DESTINATION .)
   install(FILES ${VEKTON_MANUAL} DESTINATION .)
   install(FILES ${CMAKE_SOURCE_DIR}/docs/README-windows.txt DESTINATION . RENAME README.txt)
+  install(FILES ${CMAKE_SOURCE_DIR}/trace/vekton-hostlink.lua DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_SYSTEM_NAME win64)
   set(CPACK_PACKAGE_FILE_NAME vekton-${PROJECT_VERSION}-win64)
@@ -132,6 +134,7 @@ else()
   install(FILES ${CMAKE_SOURCE_DIR}/README.md ${VEKTON_MANUAL} ${CMAKE_SOURCE_DIR}/docs/debian/copyright
                 ${CMAKE_BINARY_DIR}/man/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${CMAKE_SOURCE_DIR}/trace/vekton-hostlink.lua DESTINATION ${CMAKE_INSTALL_DATADIR}/vekton/wireshark)
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

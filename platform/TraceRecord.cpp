@@ -50,19 +50,6 @@ void CivilFromDays(int64_t z, int64_t& y, unsigned& m, unsigned& d) {
   y += m <= 2;
 }
 
-// Reads exactly n decimal digits at text[pos]; false when they are not there.
-bool Digits(std::string_view text, size_t& pos, size_t n, int64_t& value) {
-  if (pos + n > text.size()) return false;
-  value = 0;
-  for (size_t i = 0; i < n; ++i) {
-    const char c = text[pos + i];
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  pos += n;
-  return true;
-}
-
 bool Expect(std::string_view text, size_t& pos, char c) {
   if (pos >= text.size() || text[pos] != c) return false;
   ++pos;
@@ -83,7 +70,20 @@ bool ParseSeconds(std::string_view text, uint64_t& us) {
   return true;
 }
 
+
 }  // namespace
+
+bool ReadDigits(std::string_view text, size_t& pos, size_t n, int64_t& value) {
+  if (pos + n > text.size()) return false;
+  value = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const char c = text[pos + i];
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  pos += n;
+  return true;
+}
 
 const char* WordName(Word w) {
   const size_t i = static_cast<size_t>(w);
@@ -180,13 +180,13 @@ std::string FormatWallClock(int64_t wallUs, int offsetMinutes) {
 bool ParseWallClock(std::string_view t, int64_t& wallUs, int& offsetMinutes) {
   size_t p = 0;
   int64_t y, mo, d, h, mi, s, us, oh, om;
-  if (!Digits(t, p, 4, y) || !Expect(t, p, '-') || !Digits(t, p, 2, mo) || !Expect(t, p, '-') || !Digits(t, p, 2, d) ||
-      !Expect(t, p, 'T') || !Digits(t, p, 2, h) || !Expect(t, p, ':') || !Digits(t, p, 2, mi) || !Expect(t, p, ':') ||
-      !Digits(t, p, 2, s) || !Expect(t, p, '.') || !Digits(t, p, 6, us))
+  if (!ReadDigits(t, p, 4, y) || !Expect(t, p, '-') || !ReadDigits(t, p, 2, mo) || !Expect(t, p, '-') || !ReadDigits(t, p, 2, d) ||
+      !Expect(t, p, 'T') || !ReadDigits(t, p, 2, h) || !Expect(t, p, ':') || !ReadDigits(t, p, 2, mi) || !Expect(t, p, ':') ||
+      !ReadDigits(t, p, 2, s) || !Expect(t, p, '.') || !ReadDigits(t, p, 6, us))
     return false;
   if (p >= t.size() || (t[p] != '+' && t[p] != '-')) return false;
   const bool west = t[p++] == '-';
-  if (!Digits(t, p, 2, oh) || !Expect(t, p, ':') || !Digits(t, p, 2, om) || p != t.size()) return false;
+  if (!ReadDigits(t, p, 2, oh) || !Expect(t, p, ':') || !ReadDigits(t, p, 2, om) || p != t.size()) return false;
   if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || s > 60 || oh > 23 || om > 59) return false;
   offsetMinutes = static_cast<int>((oh * 60 + om) * (west ? -1 : 1));
   const int64_t days = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));

@@ -70,6 +70,10 @@ bool UnescapeBytes(std::string_view text, std::string& bytes, std::string* why =
 // False with why when the line is not a record.
 bool ParseRecord(std::string_view line, Record& r, std::string* why = nullptr);
 
+// Reads exactly n decimal digits at text[pos] and moves pos past them;
+// false (pos unmoved) when they are not there.
+bool ReadDigits(std::string_view text, size_t& pos, size_t n, int64_t& value);
+
 // "2026-12-08T23:22:56.123456+01:00": the wall-clock part of a record.
 std::string FormatWallClock(int64_t wallUs, int offsetMinutes);
 // The other way; false when text is not such a time.

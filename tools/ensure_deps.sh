@@ -5,8 +5,9 @@
 # screenshot read with Pillow); "net", the serial device server the network
 # end-to-end test puts in front of the simulator (ser2net); "package", what
 # building and checking the packages needs (dpkg-shlibdeps from dpkg-dev, the
-# man pages read by man-db and groff, the zip archive, lintian).
-# Usage: ensure_deps.sh [page] [net] [package]
+# man pages read by man-db and groff, the zip archive, lintian); "trace",
+# what reads the line's trace as a capture (tshark, with its Lua).
+# Usage: ensure_deps.sh [page] [net] [package] [trace]
 set -euo pipefail
 pkgs=(cmake ninja-build g++ libgtest-dev libncurses-dev tmux)
 if [ $# -gt 0 ]; then
@@ -16,7 +17,8 @@ if [ $# -gt 0 ]; then
       page) pkgs+=(chromium chromium-driver python3-selenium python3-pil) ;;
       net) pkgs+=(ser2net) ;;
       package) pkgs+=(dpkg-dev file man-db groff-base zip unzip lintian) ;;
-      *) echo "ensure_deps.sh: no group '$group' (page net package)" >&2; exit 2 ;;
+      trace) pkgs+=(tshark) ;;
+      *) echo "ensure_deps.sh: no group '$group' (page net package trace)" >&2; exit 2 ;;
     esac
   done
 fi

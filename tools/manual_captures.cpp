@@ -9,11 +9,17 @@
 // status line, the counters and the times are the same on every run, and a
 // capture changes only when the program's screens change.
 //
+// The direct-commands scenario runs with the line's recorder on: the start of
+// its trace file and what vekton-trace --exchanges makes of it are captures
+// too (trace-records, trace-exchanges).
+//
 // Usage: manual_captures OUTDIR     (tools/manual_captures.sh runs it)
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <iostream>
 #include <string>
 #include <utility>
@@ -25,9 +31,11 @@
 #include "console/Console.h"
 #include "platform/Crt.h"
 #include "platform/ScreenModel.h"
+#include "platform/Trace.h"
 #include "platform/virtual/Virtual.h"
 #include "report/ResultFile.h"
 #include "sim/Harness.h"
+#include "trace/Cli.h"
 
 namespace {
 
@@ -206,7 +214,32 @@ bool Run(const Scenario& s, const std::string& outDir) {
   Driver driver(s, outDir);
   vt::AttachPort(1, &driver);
   vt::SetKeyFeeder([&] { return driver.AtKeyWait(); });
+  const bool traced = s.name == "direct-commands";
+  const std::string traceDir = outDir + "/trace";
+  if (traced) {
+    TraceSetup setup;
+    setup.folder = traceDir;
+    TraceStart(setup);
+  }
   const int code = RunProgram();
+  if (traced) {
+    const std::string path = TraceFilePath();
+    TraceStop();
+    // The trace's start: the start-up's exchanges up to the choice.
+    std::ifstream in(path, std::ios::binary);
+    std::ofstream f(outDir + "/trace-records.txt", std::ios::binary);
+    std::string line;
+    for (int n = 0; n < 16 && std::getline(in, line); ++n) f << line << "\n";
+    // The exchanges up to the command typed.
+    std::ostringstream out, err;
+    const int status = trace::TraceMain({"--trace", traceDir, "--exchanges"}, out, err, "");
+    std::istringstream exchanges(out.str());
+    std::ofstream g(outDir + "/trace-exchanges.txt", std::ios::binary);
+    for (int n = 0; n < 12 && std::getline(exchanges, line); ++n) g << line << "\n";
+    if (path.empty() || !f || status != 0) driver.failed = true;
+    std::error_code ec;
+    std::filesystem::remove_all(traceDir, ec);
+  }
   // The random-access test's result file, as the console wrote it.
   if (s.name == "random-access") {
     std::ofstream f(outDir + "/result-file.txt", std::ios::binary);

@@ -45,6 +45,7 @@ want=(./usr/bin/vekton ./usr/bin/vekton-sim ./usr/bin/vekton-report ./usr/bin/ve
   ./usr/share/man/man1/vekton-trace.1.gz
   ./usr/share/doc/vekton/MANUAL.md ./usr/share/doc/vekton/README.md ./usr/share/doc/vekton/copyright
   ./usr/share/doc/vekton/changelog.gz)
+want+=(./usr/share/vekton/wireshark/vekton-hostlink.lua)
 files=$(dpkg-deb -c "$DEB" | awk '{ print $6 }')
 for f in "${want[@]}"; do
   grep -qxF -- "$f" <<<"$files" || fail "$DEB lacks $f"
@@ -116,6 +117,7 @@ echo "--- $ZIP ---"
 unzip -l "$ZIP"
 top=vekton-${VERSION}-win64
 want=("$top/vekton.exe" "$top/vekton-report.exe" "$top/vekton-trace.exe" "$top/MANUAL.md" "$top/README.txt")
+want+=("$top/vekton-hostlink.lua")
 files=$(unzip -Z1 "$ZIP")
 for f in "${want[@]}"; do
   grep -qxF -- "$f" <<<"$files" || fail "$ZIP lacks $f"

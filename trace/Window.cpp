@@ -8,28 +8,16 @@ namespace {
 constexpr int64_t kSecond = 1'000'000;
 constexpr int64_t kDay = 86400 * kSecond;
 
-bool Number(std::string_view text, size_t& pos, size_t n, int64_t& value) {
-  if (pos + n > text.size()) return false;
-  value = 0;
-  for (size_t i = 0; i < n; ++i) {
-    const char c = text[pos + i];
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  pos += n;
-  return true;
-}
-
 // HH:MM[:SS[.f{1,6}]] at text[pos...], up to its end or to a 'Z', '+' or '-'.
 bool TimeOfDay(std::string_view text, size_t& pos, int64_t& us, int64_t& unitUs) {
   int64_t h, m, s = 0;
-  if (!Number(text, pos, 2, h) || pos >= text.size() || text[pos++] != ':' || !Number(text, pos, 2, m)) return false;
+  if (!ReadDigits(text, pos, 2, h) || pos >= text.size() || text[pos++] != ':' || !ReadDigits(text, pos, 2, m)) return false;
   if (h > 23 || m > 59) return false;
   unitUs = 60 * kSecond;
   int64_t fraction = 0;
   if (pos < text.size() && text[pos] == ':') {
     ++pos;
-    if (!Number(text, pos, 2, s) || s > 59) return false;
+    if (!ReadDigits(text, pos, 2, s) || s > 59) return false;
     unitUs = kSecond;
     if (pos < text.size() && (text[pos] == '.' || text[pos] == ',')) {
       ++pos;
@@ -77,8 +65,8 @@ bool ParseTimeBound(std::string_view text, TimeBound& bound) {
     } else {
       int64_t oh, om;
       size_t z = 1;
-      if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || !Number(zone, z, 2, oh) || zone[3] != ':' ||
-          !Number(zone, ++z, 2, om) || oh > 23 || om > 59)
+      if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || !ReadDigits(zone, z, 2, oh) || zone[3] != ':' ||
+          !ReadDigits(zone, ++z, 2, om) || oh > 23 || om > 59)
         return false;
       const int64_t off = (oh * 60 + om) * 60 * kSecond;
       b.us -= zone[0] == '-' ? -off : off;

@@ -575,14 +575,18 @@ bool SerialRead(SerialHandle h, uint8_t* buffer, uint32_t count, uint32_t& got) 
       pieceStart = got;
     }
     pieceAt = p->rx.front().first;
+    // The clock stands at each piece's arrival while it is recorded, as a
+    // real line's read sees it come; the read's end is the same.
+    if (got == pieceStart && pieceAt > S().nowUs) vt::Advance(pieceAt - S().nowUs);
     lastAt = std::max(lastAt, p->rx.front().first);
     buffer[got++] = p->rx.front().second;
     p->rx.pop_front();
   }
-  // A read waits for all it asked for, or for the whole time-out.
-  vt::Advance((got == count ? lastAt : deadline) - start);
-  if (deadline == start) vt::NoteIdle();
   TraceRead(buffer + pieceStart, got - pieceStart);
+  // A read waits for all it asked for, or for the whole time-out.
+  const uint64_t end = got == count ? lastAt : deadline;
+  if (end > S().nowUs) vt::Advance(end - S().nowUs);
+  if (deadline == start) vt::NoteIdle();
   if (got < count) TraceQuiet();
   return true;
 }
@@ -597,15 +601,16 @@ bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& 
       // The line goes in the middle of the write: what went, went.
       p->vanishAfterBytes = 0;
       p->vanished = true;
+      TraceWrote(data, written);
       vt::LineGoes(*p, static_cast<int>(h));
       S().lastError = kSerialErrLineLost;
       return false;
     }
     p->written.push_back({S().nowUs, data[i]});
-    TraceWrote(&data[i], 1);
     ++written;
     if (p->peer) p->peer->OnByte(data[i], S().nowUs, sink);
   }
+  TraceWrote(data, written);
   return true;
 }
 
