@@ -14,7 +14,9 @@
 # Names it sets: BUILD, VEKTON, SIM, TMP, SOCK, SESSION (the tmux session
 # the screen and key helpers talk to), LINK (the simulator's pty link),
 # PORT (what VEKTON_COM1 names; the link unless set otherwise), TRACE,
-# ACCESSES, CONTROL, SIM_PID. KEEP_TMP=1 keeps the directory for a look.
+# ACCESSES, CONTROL, SIM_PID; it exports XDG_STATE_HOME, so the console's
+# own trace is in $TMP/state/vekton/trace. KEEP_TMP=1 keeps the directory
+# for a look.
 
 harness_init() {
   BUILD=$(cd "${1:?usage: $0 <build dir>}" && pwd)
@@ -29,6 +31,7 @@ harness_init() {
   done
   command -v tmux >/dev/null || { echo "FAIL: tmux is not installed" >&2; exit 1; }
   TMP=$(mktemp -d "${TMPDIR:-/tmp}/vekton-e2e-$2.XXXXXX")
+  export XDG_STATE_HOME=$TMP/state  # the console's default trace folder: never the user's own
   SOCK=vekton-e2e-$2-$$-$RANDOM
   SESSION=$2
   LINK=$TMP/com1

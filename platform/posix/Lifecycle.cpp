@@ -98,6 +98,10 @@ void PlatformInit() {
   sigemptyset(&resize.sa_mask);
   resize.sa_flags = SA_RESTART;
   sigaction(SIGWINCH, &resize, nullptr);
+  // A file that reaches the process's size limit (ulimit -f) is to fail its
+  // write with EFBIG, as a full disk fails it with ENOSPC, not to end the
+  // run by a signal: the trace's recorder then stops on its own.
+  signal(SIGXFSZ, SIG_IGN);
   std::set_terminate(posix::OnTerminate);
   std::atexit(PlatformShutdown);
   posix::ConsoleStart();

@@ -8,7 +8,8 @@
 #
 # - start-up, choice 9 (the bracket alone: configuration reads) and direct
 #   commands give each simulator the same command stream, the idle status
-#   polls left out;
+#   polls left out, and each console's trace holds the bytes of its line
+#   as its simulator saw them (no Telnet escapes, no RFC 2217 options);
 # - while connected, the simulator's side of the line reads 9600 baud. The
 #   RFC 2217 connector is set to 19200, and a client that does not ask for
 #   anything sees 19200 there, so the 9600 is the console's SET-BAUDRATE;
@@ -25,6 +26,7 @@ set -u
 HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/../harness.bash"
 harness_init "$1" ser2net
+source "$HERE/trace_check.bash"
 
 TRANSPORTS=(pty raw rfc)
 declare -A TRACES PTYS
@@ -190,6 +192,15 @@ done
 for t in raw rfc; do
   diff "$TMP/pty.part1" "$TMP/$t.part1" >"$TMP/$t.part1.diff" \
     || { cat "$TMP/$t.part1.diff" >&2; on "$t" fail "$t: start-up, choice 9 and direct commands sent other bytes than over the pseudo-terminal"; }
+done
+# Each console's trace so far (it waits in the menu, its port closed)
+# against its simulator's record up to here: the bytes of the line itself.
+for t in "${TRANSPORTS[@]}"; do
+  run=$(grep -lF " line=${PORTS[$t]} " "$TRACE_DIR"/*.trace)
+  [[ $(wc -l <<<"$run") -eq 1 && -n $run ]] || on "$t" fail "$t: not one trace file with line=${PORTS[$t]}: $run"
+  cp "$run" "$TMP/$t.run1"
+  head -n "${MARK1[$t]}" "${TRACES[$t]}" >"$TMP/$t.sim1"
+  on "$t" same_bytes "$t" "$TMP/$t.sim1" "$TMP/$t.run1"
 done
 
 # --- one minute of the all-slots test ---------------------------------------------------

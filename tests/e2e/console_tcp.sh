@@ -2,13 +2,15 @@
 # End to end over the network: the real vekton in tmux with
 # VEKTON_COM1=tcp://127.0.0.1:<port> against vekton-sim --listen. Start-up,
 # direct commands, Esc and exit 0 give the simulator the same bytes as the
-# same keys over the pseudo-terminal; a refused port and a host that does
-# not resolve show the port error with its code and wait for a key.
+# same keys over the pseudo-terminal, and each session's trace holds the
+# bytes of its line as the simulator saw them; a refused port and a host
+# that does not resolve show the port error with its code and wait for a key.
 # Usage: console_tcp.sh <build dir>. Loopback only.
 set -u
 
 source "$(dirname "$0")/../harness.bash"
 harness_init "$1" tcp
+source "$(dirname "$0")/trace_check.bash"
 
 # The host-link stream with the idle console's status polls taken out: their
 # number depends on how long the test lingers, everything else must match.
@@ -47,6 +49,7 @@ ADDR=$TCP_ADDR
 # Over the pseudo-terminal first: the bytes to compare with.
 session pty 1
 commands >"$TMP/pty.cmds"
+PTY_RUN=$(console_traces)
 
 # The same keys over raw TCP.
 PORT="tcp://$ADDR"
@@ -58,6 +61,17 @@ diff "$TMP/pty.cmds" "$TMP/tcp.cmds" >"$TMP/cmds.diff" \
   || { cat "$TMP/cmds.diff" >&2; fail "the simulator received other bytes over TCP"; }
 [[ $(wc -l <"$TMP/tcp.cmds") -ge 12 ]] || fail "too few commands over TCP: $(wc -l <"$TMP/tcp.cmds")"
 PORT=$LINK
+
+# Each session's trace against the simulator's record of its line: the
+# record up to its first TCP connect is the pseudo-terminal's, the rest the
+# connection's.
+awk '/ TCP connect/ { exit } { print }' "$TRACE" >"$TMP/sim-pty.log"
+awk '/ TCP connect/ { on = 1 } on' "$TRACE" >"$TMP/sim-tcp.log"
+same_bytes pty "$TMP/sim-pty.log" "$PTY_RUN"
+TCP_RUN=$(new_traces "$PTY_RUN")
+[[ $(wc -l <<<"$TCP_RUN") -eq 1 ]] || fail "not one trace file for the TCP session: $TCP_RUN"
+same_bytes tcp "$TMP/sim-tcp.log" "$TCP_RUN"
+grep -q " OPEN COM1 tcp://$ADDR 9600 8E1 code 0$" "$TCP_RUN" || fail "the TCP session's trace has no OPEN of tcp://$ADDR"
 
 # Port errors: the code on the screen, and the console waits for a key.
 port_error() {

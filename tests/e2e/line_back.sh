@@ -5,7 +5,10 @@
 # "Line lost" meanwhile; the run goes on without a key; the store's access
 # record shows loads and unloads in turn (no access made twice) and the
 # summary's count agrees with it; after the summary one line says the line
-# was lost once, and the result file says nothing of it.
+# was lost once, and the result file says nothing of it. The console's
+# trace holds one LOST and one BACK, each timed within the loss as the
+# script made it, and the bytes on the line before and after it as the
+# simulator saw them.
 #
 # With "tcp" the console's line is the simulator's raw TCP port
 # (VEKTON_COM1=tcp://...): the vanish closes the connection and stops the
@@ -18,6 +21,7 @@ set -u
 source "$(dirname "$0")/../harness.bash"
 TRANSPORT=${2:-pty}
 harness_init "$1" "lineback-$TRANSPORT"
+source "$(dirname "$0")/trace_check.bash"
 WORK=$TMP/work
 mkdir -p "$WORK"
 RESULT=$WORK/1234_00.spf
@@ -41,14 +45,18 @@ to_menu
 start_standard_random_access 1
 wait_until 60 accesses_at_least 4 || fail "fewer than 4 accesses within a minute"
 
+T_VANISH=$(date +%s%6N)
 echo "fault vanish" >"$CONTROL"
 wait_until 10 row_matches 1 '^Vekton  # 1234    ComPort  1       Line lost [0-9]{2}:[0-9]{2}:[0-9]{2} +[0-9]{2}:[0-9]{2}:[0-9]{2}$' \
   || fail "row 1 does not say since when the line is lost"
+LOST_SHOWN=$(row 1 | grep -oE 'Line lost [0-9:]{8}' | cut -d' ' -f3)
 sleep 3
+T_NONE=$(date +%s%6N)
 echo "fault none" >"$CONTROL"
 wait_until 10 port_back || fail "the simulator's port did not come back"
 n=$(performed)
 wait_until 60 accesses_at_least $((n + 4)) || fail "the run did not go on once the line was back"
+T_ON=$(date +%s%6N)
 row_matches 1 'Line lost' && fail "row 1 still says the line is lost"
 
 quit_random_access
@@ -74,4 +82,24 @@ wait_until 10 grep -q 'Line lost</span>The line to the store was lost once' "$WO
 keys " "
 wait_until 10 menu_ready || fail "no menu after the summary's key"
 leave_with_choice_0
+stop_sim  # its record complete
+
+# --- the trace: the loss, timed, and the line's bytes around it -------------------------
+mapfile -t lost < <(records LOST)
+mapfile -t back < <(records BACK)
+[[ ${#lost[@]} -eq 1 && ${lost[0]} =~ ^COM1\ code\ [0-9]+$ ]] || fail "not one LOST COM1 with its code: ${lost[*]}"
+[[ ${#back[@]} -eq 1 && ${back[0]} == COM1 ]] || fail "not one BACK COM1: ${back[*]}"
+at() { date -d "$(grep -m1 " $1 COM1" $(console_traces) | cut -d' ' -f1)" +%s%6N; }
+t_lost=$(at LOST)
+t_back=$(at BACK)
+(( T_VANISH <= t_lost && t_lost <= T_NONE )) || fail "LOST at $t_lost us, outside the loss ($T_VANISH..$T_NONE)"
+(( T_NONE <= t_back && t_back <= T_ON )) || fail "BACK at $t_back us, not between the port's return ($T_NONE) and the run going on ($T_ON)"
+# Row 1's time of the loss is the record's, to the second.
+lost_clock=$(date -d "@$((t_lost / 1000000))" +%T)
+[[ $LOST_SHOWN == "$lost_clock" ]] || fail "row 1 said the line was lost at $LOST_SHOWN, the trace $lost_clock"
+same_bytes lineback "$TRACE"
+vt --stats
+secs=$(awk -v a="$t_lost" -v b="$t_back" 'BEGIN { printf "%.3f", (b - a) / 1e6 }')
+grep -qxE "Line losses: +1, $secs s in all, longest $secs s" "$TMP/vt.out" \
+  || fail "--stats does not count the one loss of $secs s: $(cat "$TMP/vt.out")"
 echo "PASS: line_back over $TRANSPORT ($total accesses counted, $finished performed, line lost once)"
