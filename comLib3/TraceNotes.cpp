@@ -48,10 +48,14 @@ void NoteResultOpen(std::string_view file) { TraceEvent(trace::Word::kResult, "o
 
 void NoteResultClose(std::string_view file) { TraceEvent(trace::Word::kResult, "close " + std::string(file)); }
 
-bool TraceStoppedNotice(std::string& line) {
+bool TraceStoppedNotice(std::string& line, size_t width) {
   std::string file;
   int code = 0;
   if (!TraceStopped(file, code)) return false;
-  line = "Trace stopped: " + file + " E" + std::to_string(code);
+  const std::string head = "Trace stopped: ", tail = " E" + std::to_string(code);
+  const size_t room = width > head.size() + tail.size() ? width - head.size() - tail.size() : 0;
+  if (file.size() > room) file = room > 3 ? "..." + file.substr(file.size() - (room - 3)) : std::string();
+  line = head + file + tail;
+  if (line.size() > width) line.resize(width);
   return true;
 }

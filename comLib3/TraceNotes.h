@@ -29,5 +29,7 @@ void NoteResultOpen(std::string_view file);
 void NoteResultClose(std::string_view file);
 
 // "Trace stopped: <file> E<code>" once a failure has stopped the recorder
-// (it stays so for the run); false while the trace is fine or off.
-bool TraceStoppedNotice(std::string& line);
+// (it stays so for the run); false while the trace is fine or off. A line
+// longer than width keeps the code and the file's name: the file's path
+// loses its start, shown as "...".
+bool TraceStoppedNotice(std::string& line, size_t width);

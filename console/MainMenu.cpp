@@ -20,13 +20,12 @@ namespace {
 // column, where a character would scroll the window, and the cursor goes
 // back to the prompt.
 void ShowTraceNotice() {
+  const size_t width = static_cast<size_t>(WindMax() % 256 - WindMin() % 256);
   std::string notice;
-  if (!TraceStoppedNotice(notice)) return;
+  if (!TraceStoppedNotice(notice, width)) return;
   const int x = WhereX();
   const int y = WhereY();
   const int bottom = WindMax() / 256 - WindMin() / 256 + 1;
-  const size_t width = static_cast<size_t>(WindMax() % 256 - WindMin() % 256);
-  if (notice.size() > width) notice.resize(width);
   GotoXY(1, bottom);
   WriteGlyphs(notice);
   GotoXY(x, y);
