@@ -27,10 +27,10 @@ steps=("$@")
 
 step_linux() {
   # The report page's browser check (Chromium and Selenium), the network
-  # end-to-end test (ser2net) and the man page check (man-db, groff),
-  # installed before the tests so that their first installation counts
-  # against no test.
-  bash tools/ensure_deps.sh page net package &&
+  # end-to-end test (ser2net), the man page check (man-db, groff) and the
+  # trace's Wireshark check (tshark), installed before the tests so that
+  # their first installation counts against no test.
+  bash tools/ensure_deps.sh page net package trace &&
     cmake -S . -B build -G Ninja &&
     cmake --build build &&
     (cd build && ctest --output-on-failure --timeout 600 -j "$jobs") || return 1
