@@ -246,7 +246,7 @@ void TraceStop() {
   gRec.started = false;
 }
 
-bool TraceRecording() { return Active(); }
+bool TraceRecording() { return gRec.writing; }
 
 bool TraceStopped(std::string& file, int& code) {
   if (!gRec.failed) return false;
@@ -256,8 +256,6 @@ bool TraceStopped(std::string& file, int& code) {
 }
 
 std::string TraceFilePath() { return gRec.handle != -1 ? gRec.path : std::string(); }
-
-bool TraceOn() { return gRec.writing; }
 
 void TraceWrote(const uint8_t* data, size_t n) {
   if (!Active() || n == 0) return;
@@ -279,4 +277,3 @@ void TraceQuiet() {
   if (Active()) FlushBoth();
 }
 
-void TraceLineEvent(trace::Word word, std::string_view text) { TraceEvent(word, text); }

@@ -67,8 +67,8 @@ std::string PortName(const SerialPort& p) { return "COM" + std::to_string(p.numb
 
 // The line went away under the port: it stays down until SerialLineUp.
 bool LineLost(SerialPort& p) {
-  if (!p.down && TraceOn())
-    TraceLineEvent(trace::Word::kLost,
+  if (!p.down && TraceRecording())
+    TraceEvent(trace::Word::kLost,
                    PortName(p) + " code " + std::to_string(p.lostError != 0 ? p.lostError : kSerialErrLineLost));
   p.down = true;
   return SerialFail(kSerialErrLineLost);
@@ -225,7 +225,7 @@ bool SerialSetTimeouts(SerialHandle h, const SerialTimeouts& t) {
 
 bool SerialPurge(SerialHandle h) {
   SerialPort* p = FindUp(h);
-  if (p && TraceOn()) TraceLineEvent(trace::Word::kPurge, {});
+  if (p && TraceRecording()) TraceEvent(trace::Word::kPurge, {});
   return p && p->ops->purge(*p);
 }
 
@@ -337,7 +337,7 @@ bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& 
 void SerialClose(SerialHandle h) {
   auto it = gPorts.find(h);
   if (it == gPorts.end()) return;
-  if (TraceOn()) TraceLineEvent(trace::Word::kClose, PortName(it->second));
+  if (TraceRecording()) TraceEvent(trace::Word::kClose, PortName(it->second));
   it->second.ops->close(it->second);
   gPorts.erase(it);
 }
@@ -350,6 +350,6 @@ bool SerialLineUp(SerialHandle h) {
   if (!p->down) return true;
   if (!p->reopen.Due(SerialNowUs())) return SerialFail(kSerialErrLineLost);
   if (const int code = Reopen(*p); code != 0) return SerialFail(code);
-  if (TraceOn()) TraceLineEvent(trace::Word::kBack, PortName(*p));
+  if (TraceRecording()) TraceEvent(trace::Word::kBack, PortName(*p));
   return true;
 }

@@ -46,8 +46,9 @@ bool TraceStart(const TraceSetup& setup);
 // Opens the run's first file with its header record. Until it is called
 // nothing is recorded.
 void TraceHeader(std::string_view operatorName, int port);
-// An event of the program's: word is one of kOpen, kChoice, kTest, kResult,
-// kEsc; text its payload (escaped as a record's).
+// An event: the program's (kOpen, kChoice, kTest, kResult, kEsc) or the
+// serial layer's (kPurge, kClose, kLost, kBack); text its payload (escaped
+// as a record's).
 void TraceEvent(trace::Word word, std::string_view text);
 // Closes the file; the recorder is off until the next TraceStart.
 void TraceStop();

@@ -12,16 +12,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/Trace.h"
 #include "platform/TraceRecord.h"
 
-// Whether anything is being recorded: the hooks cost one test while not.
-bool TraceOn();
 void TraceWrote(const uint8_t* data, size_t n);
 void TraceRead(const uint8_t* data, size_t n);
 // A look at the line found nothing (more) to read.
 void TraceQuiet();
-// PURGE, CLOSE, LOST, BACK: what happened to the line.
-void TraceLineEvent(trace::Word word, std::string_view text);
+// The line's own events (PURGE, CLOSE, LOST, BACK) go through TraceEvent,
+// guarded by TraceRecording so that a line not recorded builds no text.
 
 // --- what each system gives the recorder (posix, win32, virtual) ---------
 

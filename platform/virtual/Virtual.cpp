@@ -94,8 +94,8 @@ class PortSink : public Sink {
 
 // The open port's line goes down (once: a line that is down stays so).
 void LineGoes(PortState& p, int port) {
-  if (!p.lineDown && TraceOn())
-    TraceLineEvent(trace::Word::kLost, "COM" + std::to_string(port) + " code " + std::to_string(kSerialErrLineLost));
+  if (!p.lineDown && TraceRecording())
+    TraceEvent(trace::Word::kLost, "COM" + std::to_string(port) + " code " + std::to_string(kSerialErrLineLost));
   p.lineDown = true;
 }
 
@@ -535,7 +535,7 @@ bool SerialSetTimeouts(SerialHandle h, const SerialTimeouts& t) {
 bool SerialPurge(SerialHandle h) {
   vt::PortState* p = vt::ByHandle(h);
   if (!p) return false;
-  if (TraceOn()) TraceLineEvent(trace::Word::kPurge, {});
+  if (TraceRecording()) TraceEvent(trace::Word::kPurge, {});
   vt::PeerCatchUp(*p);
   size_t n = vt::ArrivedCount(*p);
   p->rx.erase(p->rx.begin(), p->rx.begin() + static_cast<long>(n));
@@ -617,7 +617,7 @@ bool SerialWrite(SerialHandle h, const uint8_t* data, uint32_t count, uint32_t& 
 void SerialClose(SerialHandle h) {
   auto it = S().ports.find(static_cast<int>(h));
   if (it == S().ports.end()) return;
-  if (it->second.open && TraceOn()) TraceLineEvent(trace::Word::kClose, "COM" + std::to_string(it->first));
+  if (it->second.open && TraceRecording()) TraceEvent(trace::Word::kClose, "COM" + std::to_string(it->first));
   it->second.open = false;
   it->second.lineDown = false;
   it->second.reopen = {};
@@ -639,7 +639,7 @@ bool SerialLineUp(SerialHandle h) {
   if (p.peer) p.peer->OnLineBack();
   ++p.reopens;
   ++p.opens;
-  if (TraceOn()) TraceLineEvent(trace::Word::kBack, "COM" + std::to_string(it->first));
+  if (TraceRecording()) TraceEvent(trace::Word::kBack, "COM" + std::to_string(it->first));
   return true;
 }
 
