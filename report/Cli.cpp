@@ -16,7 +16,7 @@ namespace report {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: vekton-report [-o OUT.html] [--csv OUT.csv] [--force] FILE.spf...\n"
+    "Usage: vekton-report [-o OUT.html] [--csv OUT.csv] [--limits FILE] [--force] FILE.spf...\n"
     "\n"
     "Reads result files of the Vekton console's random-access test and writes\n"
     "one self-contained HTML page (charts and tables, no script, nothing loaded\n"
@@ -26,13 +26,19 @@ constexpr const char* kUsage =
     "  -o OUT.html     the page; without it, a single input X.spf gives X.html\n"
     "                  beside it (with several inputs, -o or --csv is needed)\n"
     "  --csv OUT.csv   the table, one row a run in the order given\n"
+    "  --limits FILE   judge every run by the acceptance limits in FILE (TOML):\n"
+    "                  the verdict and its criteria on the page, in the table\n"
+    "                  and one line a run here\n"
     "  --force         write over a page or table that exists already\n"
     "  --help, -h      this text\n"
     "  --version       the program's version\n"
     "\n"
-    "Exit status: 0 every input was read (runs cut short included), 1 an input\n"
-    "could not be read or is not a result file (the page and the table still\n"
-    "hold every other run) or an output could not be written, 2 a usage error.\n";
+    "Exit status: 0 every input was read (runs cut short included) and, with\n"
+    "--limits, every run accepted; 1 an input could not be read or is not a\n"
+    "result file (the page and the table still hold every other run), the\n"
+    "limits file was refused (nothing is written then) or an output could not\n"
+    "be written; 2 a usage error; 3 with --limits, a run read is not accepted\n"
+    "(1 and 2 come first).\n";
 
 bool EndsWithNoCase(std::string_view s, std::string_view tail) {
   if (s.size() < tail.size()) return false;
@@ -139,9 +145,23 @@ ReadOutcome ReadRunFile(const std::string& path, Run& run) {
   return o;
 }
 
+bool ReadLimitsFile(const std::string& path, Limits& limits, std::string& message) {
+  std::string bytes;
+  const int error = FileReadAll(path, bytes, kMaxLimitsFileBytes);
+  if (error != 0) {
+    message = Shown(path) + ": cannot read: " + FileErrorText(error);
+    return false;
+  }
+  Problem problem;
+  if (ReadLimits(bytes, path, limits, problem)) return true;
+  message = Shown(path) + (problem.line > 0 ? ":" + std::to_string(problem.line) : std::string()) + ": " +
+            Shown(problem.text);
+  return false;
+}
+
 int ReportMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::string pagePath, csvPath;
-  bool force = false, pageGiven = false, csvGiven = false, optionsDone = false;
+  std::string pagePath, csvPath, limitsPath;
+  bool force = false, pageGiven = false, csvGiven = false, limitsGiven = false, optionsDone = false;
   std::vector<std::string> inputs;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -157,6 +177,11 @@ int ReportMain(const std::vector<std::string>& args, std::ostream& out, std::ost
       return 0;
     } else if (a == "--force") {
       force = true;
+    } else if (a == "--limits") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) return Usage(err, a + " needs a file name");
+      if (limitsGiven) return Usage(err, a + " given twice");
+      limitsGiven = true;
+      limitsPath = args[++i];
     } else if (a == "-o" || a == "--csv") {
       if (i + 1 >= args.size() || args[i + 1].empty()) return Usage(err, a + " needs a file name");
       bool& given = a == "-o" ? pageGiven : csvGiven;
@@ -182,6 +207,18 @@ int ReportMain(const std::vector<std::string>& args, std::ostream& out, std::ost
   }
   if (pageGiven && csvGiven && pagePath == csvPath) return Usage(err, "the page and the table need two names");
 
+  // A limits file that does not read judges nothing and writes nothing: a
+  // page without the judgement asked for would pass for one.
+  Limits limits;
+  if (limitsGiven) {
+    std::string message;
+    if (!ReadLimitsFile(limitsPath, limits, message)) {
+      err << "vekton-report: " << message << "; nothing judged, nothing written\n";
+      return 1;
+    }
+  }
+  const Limits* judged = limitsGiven ? &limits : nullptr;
+
   int status = 0;
   std::vector<Run> runs;
   for (const std::string& path : inputs) {
@@ -206,8 +243,18 @@ int ReportMain(const std::vector<std::string>& args, std::ostream& out, std::ost
     err << "vekton-report: no result file could be read; nothing written\n";
     return 1;
   }
-  if (pageGiven && WriteOutput(pagePath, WritePage(runs, Generator()), force, "Page", out, err) != 0) status = 1;
-  if (csvGiven && WriteOutput(csvPath, WriteCsv(runs), force, "CSV", out, err) != 0) status = 1;
+  if (pageGiven && WriteOutput(pagePath, WritePage(runs, Generator(), judged), force, "Page", out, err) != 0)
+    status = 1;
+  if (csvGiven && WriteOutput(csvPath, WriteCsv(runs, judged), force, "CSV", out, err) != 0) status = 1;
+  if (judged) {
+    bool allAccepted = true;
+    for (const Run& run : runs) {
+      const Judgement j = Judge(run, limits);
+      out << Shown(run.file) << ": " << VerdictLine(j) << "\n";
+      allAccepted = allAccepted && j.accepted;
+    }
+    if (!allAccepted && status == 0) status = kNotAcceptedStatus;
+  }
   return status;
 }
 

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "report/Acceptance.h"
 #include "report/ResultFile.h"
 
 namespace report {
@@ -46,9 +47,21 @@ struct ReadOutcome {
 // the line note beside it when there is one.
 ReadOutcome ReadRunFile(const std::string& path, Run& run);
 
-// vekton-report itself: 0 every input read (runs cut short included), 1 an
-// input not read or not a result file, or an output not written, 2 a usage
-// error.
+// A limits file is a few kilobytes; anything beyond this is not one.
+constexpr size_t kMaxLimitsFileBytes = size_t{1} << 20;
+// The limits file the console takes from the folder of its result files.
+constexpr const char* kLimitsFileName = "limits.toml";
+
+// Reads the limits file at path (opened for reading only). False with the
+// reason in message, "PATH:LINE: reason" or "PATH: reason", and limits
+// untouched.
+bool ReadLimitsFile(const std::string& path, Limits& limits, std::string& message);
+
+// vekton-report itself: 0 every input read (runs cut short included) and,
+// with limits, every run accepted; 1 an input not read or not a result
+// file, the limits file refused, or an output not written; 2 a usage error;
+// 3 with limits, a run read that is not accepted (1 and 2 come first).
+constexpr int kNotAcceptedStatus = 3;
 int ReportMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 }  // namespace report

@@ -83,10 +83,17 @@ void AppendRow(std::string& out, const std::vector<std::string>& cells) {
 
 }  // namespace
 
-std::string WriteCsv(const std::vector<Run>& runs) {
+std::string WriteCsv(const std::vector<Run>& runs, const Limits* limits) {
   std::string out = "\xEF\xBB\xBF";
   out.reserve(1024 + runs.size() * 512);
-  AppendRow(out, std::vector<std::string>(std::begin(kColumns), std::end(kColumns)));
+  std::vector<std::string> header(std::begin(kColumns), std::end(kColumns));
+  // The criteria's columns follow the limits; every run has the same ones.
+  if (limits) {
+    header.push_back("accepted");
+    for (int c = 0; c < kCriterionCount; ++c)
+      if (limits->limit[c]) header.push_back(CriterionKey(Criterion(c)));
+  }
+  AppendRow(out, header);
   std::vector<std::string> row;
   for (const Run& run : runs) {
     const Summary& s = run.summary;
@@ -140,6 +147,12 @@ std::string WriteCsv(const std::vector<Run>& runs) {
     row.push_back(TextCell(Cp437ToUtf8(s.procedure)));
     row.push_back(Count(run.lineLosses));
     row.push_back(Count(run.lineDownSeconds));
+    if (limits) {
+      const Judgement j = Judge(run, *limits);
+      row.push_back(j.accepted ? "yes" : "no");
+      for (const CriterionResult& c : j.criteria)
+        row.push_back(c.outcome == Outcome::kPassed ? "yes" : c.outcome == Outcome::kFailed ? "no" : "not judged");
+    }
     AppendRow(out, row);
   }
   return out;

@@ -429,7 +429,8 @@ void Heading(const std::vector<Run>& runs, std::string& title, std::string& h1, 
 
 }  // namespace
 
-std::string WritePage(const std::vector<Run>& runs, std::string_view generator) {
+std::string WritePage(const std::vector<Run>& runs, std::string_view generator, const Limits* limits) {
+  (void)limits;
   std::string out;
   out.reserve(4096 + runs.size() * 16384);
   std::string title, h1, sub;

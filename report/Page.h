@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "report/Acceptance.h"
 #include "report/ResultFile.h"
 
 namespace report {
@@ -13,11 +14,16 @@ namespace report {
 // The page for the runs, each in the order given. With two or more runs it
 // opens with a comparison table (ordered by start) and a trend chart of the
 // mean and maximum access time per run. `generator` names the program and
-// its version in the page's footer.
-std::string WritePage(const std::vector<Run>& runs, std::string_view generator);
+// its version in the page's footer. With limits, every run is judged by
+// them (Judge): its section opens with the verdict and one row a
+// criterion, the comparison gains the verdict, and the page prints as an
+// acceptance protocol to sign.
+std::string WritePage(const std::vector<Run>& runs, std::string_view generator, const Limits* limits = nullptr);
 
 // One row a run, in the order given, under a header row; RFC 4180 quoting,
-// CR LF line ends, numbers as plain decimals with a point.
-std::string WriteCsv(const std::vector<Run>& runs);
+// CR LF line ends, numbers as plain decimals with a point. With limits,
+// the columns gain "accepted" (yes/no) and one a criterion asked for, named
+// by its key ("ready.max_mean_s"): yes, no or "not judged".
+std::string WriteCsv(const std::vector<Run>& runs, const Limits* limits = nullptr);
 
 }  // namespace report

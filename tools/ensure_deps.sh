@@ -9,12 +9,12 @@
 # what reads the line's trace as a capture (tshark, with its Lua).
 # Usage: ensure_deps.sh [page] [net] [package] [trace]
 set -euo pipefail
-pkgs=(cmake ninja-build g++ libgtest-dev libncurses-dev tmux)
+pkgs=(cmake ninja-build g++ libgtest-dev libncurses-dev libtomlplusplus-dev tmux)
 if [ $# -gt 0 ]; then
   pkgs=()
   for group in "$@"; do
     case $group in
-      page) pkgs+=(chromium chromium-driver python3-selenium python3-pil) ;;
+      page) pkgs+=(chromium chromium-driver python3-selenium python3-pil poppler-utils) ;;
       net) pkgs+=(ser2net) ;;
       package) pkgs+=(dpkg-dev file man-db groff-base zip unzip lintian) ;;
       trace) pkgs+=(tshark) ;;
