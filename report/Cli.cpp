@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/Process.h"
 #include "platform/TextFile.h"
 #include "report/Page.h"
 #include "report/ResultFile.h"
@@ -16,29 +17,32 @@ namespace report {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: vekton-report [-o OUT.html] [--csv OUT.csv] [--limits FILE] [--force] FILE.spf...\n"
+    "Usage: vekton-report [-o OUT.html] [--csv OUT.csv] [--pdf OUT.pdf] [--limits FILE] [--force] FILE.spf...\n"
     "\n"
     "Reads result files of the Vekton console's random-access test and writes\n"
     "one self-contained HTML page (charts and tables, no script, nothing loaded\n"
     "from elsewhere: it opens from a USB stick) and, when asked, a CSV table\n"
-    "with one row a run.\n"
+    "with one row a run and the page printed to PDF.\n"
     "\n"
     "  -o OUT.html     the page; without it, a single input X.spf gives X.html\n"
-    "                  beside it (with several inputs, -o or --csv is needed)\n"
+    "                  beside it (with several inputs, -o, --csv or --pdf is\n"
+    "                  needed)\n"
     "  --csv OUT.csv   the table, one row a run in the order given\n"
+    "  --pdf OUT.pdf   the page printed to PDF by headless Chromium (found in\n"
+    "                  PATH, or the program VEKTON_CHROMIUM names)\n"
     "  --limits FILE   judge every run by the acceptance limits in FILE (TOML):\n"
     "                  the verdict and its criteria on the page, in the table\n"
     "                  and one line a run here\n"
-    "  --force         write over a page or table that exists already\n"
+    "  --force         write over a page, table or PDF that exists already\n"
     "  --help, -h      this text\n"
     "  --version       the program's version\n"
     "\n"
     "Exit status: 0 every input was read (runs cut short included) and, with\n"
     "--limits, every run accepted; 1 an input could not be read or is not a\n"
-    "result file (the page and the table still hold every other run), the\n"
-    "limits file was refused (nothing is written then) or an output could not\n"
-    "be written; 2 a usage error; 3 with --limits, a run read is not accepted\n"
-    "(1 and 2 come first).\n";
+    "result file (the outputs still hold every other run), the limits file was\n"
+    "refused (nothing is written then), or an output could not be written (no\n"
+    "Chromium for --pdf among them); 2 a usage error; 3 with --limits, a run\n"
+    "read is not accepted (1 and 2 come first).\n";
 
 bool EndsWithNoCase(std::string_view s, std::string_view tail) {
   if (s.size() < tail.size()) return false;
@@ -70,6 +74,161 @@ int WriteOutput(const std::string& path, const std::string& bytes, bool force, c
   else
     err << "vekton-report: " << Shown(path) << ": cannot write: " << FileErrorText(error) << "\n";
   return 1;
+}
+
+// Chromium prints a page in a few seconds; one still busy after this long
+// hangs, and a script that waits for the PDF must not wait for ever.
+constexpr int kPrintSeconds = 120;
+// The PDF read back before it is put in place: the charts are drawn as
+// lines, so even a hundred runs make some megabytes.
+constexpr size_t kMaxPdfBytes = size_t{256} << 20;
+// Chromium's messages shown when it failed: its last few lines say why.
+constexpr size_t kShownLines = 6;
+constexpr size_t kShownLineLength = 200;
+
+// The program that prints: the one VEKTON_CHROMIUM names, else the first
+// Chromium in PATH, else (on Windows) Chrome or Edge where their installers
+// put them. Edge is Chromium and comes with every Windows 10 and 11. The
+// install places are built from variables only Windows sets, so elsewhere
+// they are never looked at. Empty when there is none; named is the value of
+// VEKTON_CHROMIUM when it is set.
+std::string FindChromium(std::string& named) {
+  named = ProcessEnv("VEKTON_CHROMIUM");
+  if (!named.empty()) return ProgramExists(named) ? named : ProgramInPath(named);
+  for (const char* name : {"chromium", "chromium-browser", "google-chrome", "google-chrome-stable", "chrome", "msedge"})
+    if (std::string found = ProgramInPath(name); !found.empty()) return found;
+  struct Place {
+    const char* variable;
+    const char* tail;
+  };
+  static constexpr Place kPlaces[] = {
+      {"ProgramFiles", "\\Google\\Chrome\\Application\\chrome.exe"},
+      {"ProgramFiles(x86)", "\\Google\\Chrome\\Application\\chrome.exe"},
+      {"LOCALAPPDATA", "\\Google\\Chrome\\Application\\chrome.exe"},
+      {"ProgramFiles(x86)", "\\Microsoft\\Edge\\Application\\msedge.exe"},
+      {"ProgramFiles", "\\Microsoft\\Edge\\Application\\msedge.exe"},
+  };
+  for (const Place& p : kPlaces) {
+    const std::string folder = ProcessEnv(p.variable);
+    if (!folder.empty() && ProgramExists(folder + p.tail)) return folder + p.tail;
+  }
+  return {};
+}
+
+// A file URL of an absolute name in UTF-8: every byte but the unreserved
+// ones and the separators percent-encoded, so that blanks, '#', '%' and
+// letters beyond ASCII reach the browser as the name they are.
+std::string FileUrl(std::string_view absolute) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string url = absolute.substr(0, 1) == "/" ? "file://" : "file:///";
+  for (char ch : absolute) {
+    const unsigned char c = static_cast<unsigned char>(ch);
+    if (std::isalnum(c) || c == '/' || c == '-' || c == '.' || c == '_' || c == '~' || c == ':') {
+      url.push_back(ch);
+    } else {
+      url.push_back('%');
+      url.push_back(kHex[c >> 4]);
+      url.push_back(kHex[c & 15]);
+    }
+  }
+  return url;
+}
+
+// A file in a folder the platform named, with the folder's own separator.
+std::string InFolder(const std::string& folder, const char* name) {
+  return folder + (folder.find('\\') != std::string::npos ? "\\" : "/") + name;
+}
+
+// The last lines of what Chromium said, as a message may show them.
+std::string LastLines(const std::string& path) {
+  std::string text;
+  if (FileReadAll(path, text, size_t{4} << 20) != 0) return {};
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
+    if (!line.empty()) lines.push_back(std::move(line));
+    start = end + 1;
+  }
+  std::string shown;
+  for (size_t i = lines.size() > kShownLines ? lines.size() - kShownLines : 0; i < lines.size(); ++i) {
+    std::string line = Shown(lines[i]);
+    if (line.size() > kShownLineLength) line = line.substr(0, kShownLineLength) + "...";
+    shown += "  " + line + "\n";
+  }
+  return shown;
+}
+
+// The temporary folder of one print, removed on every way out.
+struct PrintFolder {
+  std::string path;
+  ~PrintFolder() { TempFolderRemove(path); }
+};
+
+// Has Chromium print page to pdfPath: the page goes to a folder of its own
+// with a fresh browser profile (no one's own profile is touched, and it runs
+// as root or in a CI job alike), and the PDF is put in place only once it is
+// whole, under the same rules as every other output. after says what the
+// user still has when it fails.
+int PrintPdf(const std::string& pdfPath, const std::string& page, bool force, const std::string& after,
+             std::ostream& out, std::ostream& err) {
+  std::string named;
+  const std::string chromium = FindChromium(named);
+  const std::string notWritten = "; " + Shown(pdfPath) + " not written, " + after + "\n";
+  if (chromium.empty()) {
+    err << "vekton-report: no Chromium found to print " << Shown(pdfPath);
+    if (!named.empty())
+      err << " (VEKTON_CHROMIUM names no program: " << Shown(named) << ")";
+    else
+      err << " (install chromium, or set VEKTON_CHROMIUM to its program)";
+    err << "; " << after << "\n";
+    return 1;
+  }
+  PrintFolder folder;
+  if (const int error = TempFolderCreate(folder.path); error != 0) {
+    err << "vekton-report: cannot make a temporary folder: " << FileErrorText(error) << notWritten;
+    return 1;
+  }
+  const std::string pagePath = InFolder(folder.path, "page.html");
+  const std::string printed = InFolder(folder.path, "page.pdf");
+  const std::string log = InFolder(folder.path, "chromium.log");
+  if (const int error = FileWriteWhole(pagePath, page, false); error != 0) {
+    err << "vekton-report: " << Shown(pagePath) << ": cannot write: " << FileErrorText(error) << notWritten;
+    return 1;
+  }
+  const std::string absolute = AbsoluteUtf8Path(pagePath);
+  if (absolute.empty()) {
+    err << "vekton-report: " << Shown(pagePath) << ": no absolute name" << notWritten;
+    return 1;
+  }
+  // --print-to-pdf-no-header is the older Chromiums' name for
+  // --no-pdf-header-footer; each ignores the other's.
+  const std::vector<std::string> args = {
+      "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--no-default-browser-check",
+      "--no-pdf-header-footer", "--print-to-pdf-no-header", "--user-data-dir=" + InFolder(folder.path, "profile"),
+      "--print-to-pdf=" + printed, FileUrl(absolute)};
+  const ProgramOutcome run = RunProgram(chromium, args, log, kPrintSeconds * 1000);
+  if (run.error != 0) {
+    err << "vekton-report: cannot run " << Shown(chromium) << ": " << FileErrorText(run.error) << notWritten;
+    return 1;
+  }
+  if (run.timedOut) {
+    err << "vekton-report: " << Shown(chromium) << " had not printed " << Shown(pdfPath) << " after " << kPrintSeconds
+        << " s and was stopped" << notWritten << LastLines(log);
+    return 1;
+  }
+  std::string pdf;
+  const bool whole = FileReadAll(printed, pdf, kMaxPdfBytes) == 0 && pdf.compare(0, 5, "%PDF-") == 0;
+  if (run.exitCode != 0 || !whole) {
+    err << "vekton-report: " << Shown(chromium) << " did not print " << Shown(pdfPath);
+    if (run.exitCode != 0) err << " (exit status " << run.exitCode << ")";
+    err << notWritten << LastLines(log);
+    return 1;
+  }
+  return WriteOutput(pdfPath, pdf, force, "PDF", out, err);
 }
 
 }  // namespace
@@ -160,8 +319,8 @@ bool ReadLimitsFile(const std::string& path, Limits& limits, std::string& messag
 }
 
 int ReportMain(const std::vector<std::string>& args, std::ostream& out, std::ostream& err) {
-  std::string pagePath, csvPath, limitsPath;
-  bool force = false, pageGiven = false, csvGiven = false, limitsGiven = false, optionsDone = false;
+  std::string pagePath, csvPath, pdfPath, limitsPath;
+  bool force = false, pageGiven = false, csvGiven = false, pdfGiven = false, limitsGiven = false, optionsDone = false;
   std::vector<std::string> inputs;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -182,30 +341,37 @@ int ReportMain(const std::vector<std::string>& args, std::ostream& out, std::ost
       if (limitsGiven) return Usage(err, a + " given twice");
       limitsGiven = true;
       limitsPath = args[++i];
-    } else if (a == "-o" || a == "--csv") {
+    } else if (a == "-o" || a == "--csv" || a == "--pdf") {
       if (i + 1 >= args.size() || args[i + 1].empty()) return Usage(err, a + " needs a file name");
-      bool& given = a == "-o" ? pageGiven : csvGiven;
+      bool& given = a == "-o" ? pageGiven : a == "--csv" ? csvGiven : pdfGiven;
       if (given) return Usage(err, a + " given twice");
       given = true;
-      (a == "-o" ? pagePath : csvPath) = args[++i];
+      (a == "-o" ? pagePath : a == "--csv" ? csvPath : pdfPath) = args[++i];
     } else {
       return Usage(err, "unknown option " + Shown(a));
     }
   }
   if (inputs.empty()) return Usage(err, "no result file given");
-  if (!pageGiven && !csvGiven && inputs.size() > 1)
-    return Usage(err, "several result files need -o OUT.html or --csv OUT.csv");
+  if (!pageGiven && !csvGiven && !pdfGiven && inputs.size() > 1)
+    return Usage(err, "several result files need -o OUT.html, --csv OUT.csv or --pdf OUT.pdf");
   if (!pageGiven && inputs.size() == 1) {
     pagePath = PagePathFor(inputs.front());
     pageGiven = true;
   }
   // Results are only ever read: no output may land on one of them.
-  for (const std::string* o : {&pagePath, &csvPath}) {
-    if (o->empty()) continue;
-    if (EndsWithNoCase(*o, ".spf") || std::find(inputs.begin(), inputs.end(), *o) != inputs.end())
-      return Usage(err, "will not write over a result file: " + Shown(*o));
+  struct Output {
+    const std::string& path;
+    const char* what;
+  };
+  const Output outputs[] = {{pagePath, "the page"}, {csvPath, "the table"}, {pdfPath, "the PDF"}};
+  for (const Output& o : outputs) {
+    if (o.path.empty()) continue;
+    if (EndsWithNoCase(o.path, ".spf") || std::find(inputs.begin(), inputs.end(), o.path) != inputs.end())
+      return Usage(err, "will not write over a result file: " + Shown(o.path));
+    for (const Output& other : outputs)
+      if (&other < &o && other.path == o.path)
+        return Usage(err, std::string(other.what) + " and " + o.what + " need two names");
   }
-  if (pageGiven && csvGiven && pagePath == csvPath) return Usage(err, "the page and the table need two names");
 
   // A limits file that does not read judges nothing and writes nothing: a
   // page without the judgement asked for would pass for one.
@@ -243,9 +409,15 @@ int ReportMain(const std::vector<std::string>& args, std::ostream& out, std::ost
     err << "vekton-report: no result file could be read; nothing written\n";
     return 1;
   }
-  if (pageGiven && WriteOutput(pagePath, WritePage(runs, Generator(), judged), force, "Page", out, err) != 0)
-    status = 1;
+  const std::string page = pageGiven || pdfGiven ? WritePage(runs, Generator(), judged) : std::string();
+  const bool pageWritten = pageGiven && WriteOutput(pagePath, page, force, "Page", out, err) == 0;
+  if (pageGiven && !pageWritten) status = 1;
   if (csvGiven && WriteOutput(csvPath, WriteCsv(runs, judged), force, "CSV", out, err) != 0) status = 1;
+  if (pdfGiven) {
+    const std::string after = pageWritten ? "the page was written: " + Shown(pagePath)
+                                          : std::string("with -o OUT.html the page can be printed from a browser");
+    if (PrintPdf(pdfPath, page, force, after, out, err) != 0) status = 1;
+  }
   if (judged) {
     bool allAccepted = true;
     for (const Run& run : runs) {

@@ -9,6 +9,7 @@
 
 #include "platform/Crt.h"
 #include "platform/Platform.h"
+#include "platform/Process.h"
 #include "platform/ScreenFit.h"
 #include "platform/ScreenModel.h"
 #include "platform/Serial.h"
@@ -55,6 +56,8 @@ struct State {
   // gone (no limit while traceFailCode is 0).
   int traceFailCode = 0;
   uint64_t traceBudget = 0;
+  ProgramRunner runner;
+  unsigned tempFolders = 0;
 };
 
 State& S() {
@@ -737,6 +740,57 @@ int FileExistsError() { return EEXIST; }
 std::string FileErrorText(int error) {
   if (error == kFileTooLarge) return "file too large";
   return std::strerror(error);
+}
+
+// --- programs ---------------------------------------------------------------------------
+namespace vt {
+void SetProgramRunner(ProgramRunner runner) { S().runner = std::move(runner); }
+}  // namespace vt
+
+std::string ProcessEnv(std::string_view name) { return GetEnv(name); }
+
+bool ProgramExists(std::string_view path) { return !path.empty() && vt::FileExists(path); }
+
+std::string ProgramInPath(std::string_view name) {
+  if (name.empty()) return {};
+  if (name.find('/') != std::string_view::npos) return ProgramExists(name) ? std::string(name) : std::string();
+  const std::string list = GetEnv("PATH");
+  size_t start = 0;
+  while (start < list.size()) {
+    size_t end = list.find(':', start);
+    if (end == std::string::npos) end = list.size();
+    const std::string path = list.substr(start, end - start) + "/" + std::string(name);
+    if (end > start && ProgramExists(path)) return path;
+    start = end + 1;
+  }
+  return {};
+}
+
+std::string AbsoluteUtf8Path(std::string_view path) {
+  if (!path.empty() && path.front() == '/') return std::string(path);
+  return "/work/" + std::string(path);
+}
+
+int TempFolderCreate(std::string& path) {
+  if (S().readOnly) return EACCES;
+  std::string base = GetEnv("TMPDIR");
+  if (base.empty()) base = "/tmp";
+  path = base + "/vekton-report." + std::to_string(++S().tempFolders);
+  return 0;
+}
+
+void TempFolderRemove(std::string_view path) {
+  const std::string prefix = std::string(path) + "/";
+  auto& files = S().files;
+  for (auto it = files.lower_bound(prefix); it != files.end() && it->first.compare(0, prefix.size(), prefix) == 0;)
+    it = files.erase(it);
+}
+
+ProgramOutcome RunProgram(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& outputPath, int timeoutMs) {
+  if (!S().runner) return ProgramOutcome{ENOENT, false, -1};
+  vt::PutFile(outputPath, "");
+  return S().runner(program, args, outputPath, timeoutMs);
 }
 
 // --- lifecycle -------------------------------------------------------------------------

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/LineReopen.h"
+#include "platform/Process.h"
 #include "platform/Serial.h"
 
 namespace vt {
@@ -179,6 +180,15 @@ void PutFile(std::string_view path, std::string_view content = "");
 bool FileExists(std::string_view path);
 std::vector<std::string> FileLines(std::string_view path);
 void SetReadOnly(bool readOnly);  // new files cannot be created or written
+
+// Programs: a file in memory (PutFile) is one that can be run, and PATH
+// lists folders separated by ':'. RunProgram hands each call to the runner,
+// which does what the program would (PutFile) and says how it ended;
+// without a runner nothing can be started. Temporary folders are names
+// under $TMPDIR (else /tmp); removing one removes the files in it.
+using ProgramRunner = std::function<ProgramOutcome(const std::string& program, const std::vector<std::string>& args,
+                                                   const std::string& outputPath, int timeoutMs)>;
+void SetProgramRunner(ProgramRunner runner);
 
 // The system version word DosVersion reports.
 void SetDosVersion(uint16_t v);

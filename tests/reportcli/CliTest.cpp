@@ -2,6 +2,7 @@
 // what it writes where, what it refuses, and its exit status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -254,4 +255,130 @@ TEST_F(ReportCli, TheConsolesLineNoteBesideARunShowsInItsVerdict) {
   ASSERT_NE(row2, std::string::npos);
   EXPECT_EQ(csv.substr(row2 - 5, 6), ",2,55\r");
   EXPECT_EQ(csv.substr(csv.size() - 4), ",,\r\n");
+}
+
+// --pdf: an output like the others, printed by a program the platform runs.
+// Here the program is a stand-in that does what Chromium does with the
+// arguments it is given, or fails as Chromium can.
+namespace {
+
+struct FakeChromium {
+  std::vector<std::string> args;
+  std::string page;  // the page it was asked to print, as it found it
+  int exitCode = 0;
+  bool hang = false;
+  std::string pdf = "%PDF-1.4\nthe page\n%%EOF";
+
+  void Install() {
+    vt::SetEnv("PATH", "/usr/local/bin:/usr/bin");
+    vt::PutFile("/usr/bin/chromium");
+    vt::SetProgramRunner([this](const std::string& program, const std::vector<std::string>& a,
+                                const std::string& output, int) {
+      EXPECT_EQ(program, "/usr/bin/chromium");
+      args = a;
+      vt::PutFile(output, "[1209/101010.000:ERROR:bus.cc(407)] Failed to connect to the bus\nGpu gone\n");
+      std::string target;
+      for (const std::string& arg : a)
+        if (arg.rfind("--print-to-pdf=", 0) == 0) target = arg.substr(15);
+      for (const std::string& arg : a)
+        if (arg.rfind("file://", 0) == 0) page = FileText(target.substr(0, target.size() - 4) + ".html");
+      if (!hang && exitCode == 0) vt::PutFile(target, pdf);
+      return ProgramOutcome{0, hang, hang ? -1 : exitCode};
+    });
+  }
+  bool Has(const std::string& arg) const { return std::find(args.begin(), args.end(), arg) != args.end(); }
+};
+
+}  // namespace
+
+TEST_F(ReportCli, PdfNeedsANameOfItsOwnAndNeverLandsOnAResultFile) {
+  vt::PutFile("a.spf", kRun);
+  vt::PutFile("b.spf", kRun);
+  const std::vector<std::vector<std::string>> wrong = {
+      {"a.spf", "--pdf"},
+      {"--pdf", "x.pdf", "--pdf", "y.pdf", "a.spf"},
+      {"--pdf", "b.spf", "a.spf"},
+      {"--pdf", "notes", "notes", "a.spf"},  // an input by another ending
+      {"--pdf", "x.csv", "--csv", "x.csv", "a.spf", "b.spf"},
+      {"--pdf", "a.html", "a.spf"},  // the page beside the run has that name
+  };
+  for (const auto& args : wrong) {
+    const Outcome o = Report(args);
+    EXPECT_EQ(o.status, 2) << ::testing::PrintToString(args);
+    EXPECT_TRUE(Has(o.err, "(see --help)")) << o.err;
+  }
+  EXPECT_FALSE(vt::FileExists("a.html"));
+  EXPECT_EQ(FileText("b.spf"), kRun);
+}
+
+TEST_F(ReportCli, WithoutChromiumThePdfIsRefusedClearlyAndThePageStillWritten) {
+  vt::PutFile("a.spf", kRun);
+  vt::PutFile("b.spf", kRun);
+  vt::SetEnv("PATH", "/nowhere");
+  Outcome o = Report({"--pdf", "a.pdf", "a.spf"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err,
+            "vekton-report: no Chromium found to print a.pdf (install chromium, or set VEKTON_CHROMIUM to its "
+            "program); the page was written: a.html\n");
+  EXPECT_TRUE(vt::FileExists("a.html"));
+  EXPECT_FALSE(vt::FileExists("a.pdf"));
+
+  // Several runs with only --pdf: there is no page to fall back on, and the
+  // message says how to get one. A program named that is not there is named.
+  vt::SetEnv("VEKTON_CHROMIUM", "/opt/chromium/chrome");
+  o = Report({"--pdf", "all.pdf", "a.spf", "b.spf"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(Has(o.err, "no Chromium found to print all.pdf (VEKTON_CHROMIUM names no program: /opt/chromium/chrome)"))
+      << o.err;
+  EXPECT_TRUE(Has(o.err, "with -o OUT.html the page can be printed from a browser")) << o.err;
+  EXPECT_FALSE(vt::FileExists("all.html"));
+}
+
+TEST_F(ReportCli, ThePdfIsThePagePrintedInAFolderOfItsOwnAndPutInPlaceOnlyWhole) {
+  vt::PutFile("a.spf", kRun);
+  vt::PutFile("b.spf", kRun);
+  vt::SetEnv("TMPDIR", "/tmp/Kim's files ä");
+  FakeChromium chromium;
+  chromium.Install();
+  Outcome o = Report({"--pdf", "all.pdf", "a.spf", "b.spf"});
+  EXPECT_EQ(o.status, 0) << o.err;
+  EXPECT_EQ(o.out, "PDF written: all.pdf\n");
+  EXPECT_TRUE(o.err.empty()) << o.err;  // Chromium's noise is not shown when it printed
+  EXPECT_EQ(FileText("all.pdf"), chromium.pdf + "\n");
+  EXPECT_FALSE(vt::FileExists("all.html"));
+  EXPECT_TRUE(Has(chromium.page, "<svg")) << "Chromium was given the page";
+  for (const char* arg : {"--headless", "--no-sandbox", "--disable-gpu", "--no-pdf-header-footer",
+                          "--user-data-dir=/tmp/Kim's files ä/vekton-report.1/profile",
+                          "file:///tmp/Kim%27s%20files%20%C3%A4/vekton-report.1/page.html"})
+    EXPECT_TRUE(chromium.Has(arg)) << arg << " not in " << ::testing::PrintToString(chromium.args);
+  EXPECT_FALSE(vt::FileExists("/tmp/Kim's files ä/vekton-report.1/page.html")) << "the folder was left behind";
+
+  // An existing PDF is kept unless --force is given, like a page.
+  vt::PutFile("a.pdf", "kept\n");
+  o = Report({"--pdf", "a.pdf", "-o", "a.html", "a.spf"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(Has(o.err, "a.pdf exists already")) << o.err;
+  EXPECT_EQ(FileText("a.pdf"), "kept\n");
+  EXPECT_EQ(Report({"--force", "--pdf", "a.pdf", "-o", "a.html", "a.spf"}).status, 0);
+  EXPECT_EQ(FileText("a.pdf"), chromium.pdf + "\n");
+
+  // A Chromium that fails, prints no PDF or hangs leaves no PDF and shows
+  // its last words; a run not accepted does not hide that failure.
+  vt::PutFile("strict.toml", "[run]\nmin_accesses = 1000\n");
+  chromium.exitCode = 21;
+  o = Report({"--limits", "strict.toml", "--pdf", "b.pdf", "b.spf"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(Has(o.err, "/usr/bin/chromium did not print b.pdf (exit status 21); b.pdf not written, the page was "
+                         "written: b.html\n  [1209/101010.000:ERROR:bus.cc(407)] Failed to connect to the bus\n  Gpu gone\n"))
+      << o.err;
+  chromium.exitCode = 0;
+  chromium.pdf = "<html>not a PDF";
+  o = Report({"--force", "--pdf", "b.pdf", "b.spf"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(Has(o.err, "did not print b.pdf; b.pdf not written")) << o.err;
+  chromium.hang = true;
+  o = Report({"--force", "--pdf", "b.pdf", "b.spf"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_TRUE(Has(o.err, "/usr/bin/chromium had not printed b.pdf after 120 s and was stopped")) << o.err;
+  EXPECT_FALSE(vt::FileExists("b.pdf"));
 }
