@@ -165,7 +165,10 @@ ProgramOutcome RunProgram(const std::string& program, const std::vector<std::str
   }
 
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  HANDLE output = CreateFileW(Wide(outputPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+  // Shared for everything: a process that inherited the handle and lingers
+  // (a console host) must not keep the file from being read or removed.
+  HANDLE output = CreateFileW(Wide(outputPath).c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
   if (output == INVALID_HANDLE_VALUE) {
     outcome.error = static_cast<int>(GetLastError());
