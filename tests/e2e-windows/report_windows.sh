@@ -3,7 +3,11 @@
 # result files (with CR LF line ends, as the Windows console writes them)
 # give the same page and the same CSV, byte for byte; a single file gets its
 # page beside it; the exit status tells a usage error (2), an input that is
-# not there and a page that exists already (1) from success (0).
+# not there and a page that exists already (1) from success (0). With
+# --limits (the files with CR LF, as Notepad saves them) the verdict line and
+# the judged page are those of Linux, and the status is 0 for a run accepted
+# and 3 for one that is not; a limits file with a mistake is named with its
+# line (status 1). --pdf, with no Chromium under Wine, says so (status 1).
 #
 # Usage: report_windows.sh <linux build dir> <windows build dir>
 set -u
@@ -79,4 +83,38 @@ windows "$first" >/dev/null 2>&1
 [[ $(cat "$TMP/windows/$page") == kept ]] || fail "a page that existed was written over"
 cmp -s "$TMP/linux/$first" <(tr -d '\r' <"$TMP/windows/$first") || fail "a result file was changed"
 
-echo "PASS: report_windows (three runs, page $(stat -c %s "$TMP/windows/all.html") bytes, same as on Linux)"
+# --- acceptance ---------------------------------------------------------------------------
+limits() {  # NAME TEXT: the same limits file for both, with the line ends of each
+  printf '%b' "$2" >"$TMP/linux/$1"
+  printf '%b' "$2" | sed 's/$/\r/' >"$TMP/windows/$1"
+}
+limits lenient.toml '[run]\nmin_accesses = 1\n'
+limits strict.toml '[run]\nmin_accesses = 1000000\n'
+limits typo.toml '[run]\nmin_accesses = 1\nmax_car_pos_error = 0\n'
+judged() {  # LIMITS STATUS VERDICT
+  local status out
+  linux --limits "$1" -o "judged-$1.html" "$first" >/dev/null
+  out=$(windows --limits "$1" -o "judged-$1.html" "$first" 2>&1)
+  status=$?
+  [[ $status == "$2" ]] || fail "--limits $1 gave status $status, not $2: $out"
+  grep -qF "$first: $3" <<<"$out" || fail "--limits $1: no verdict line '$3': $out"
+  cmp -s "$TMP/linux/judged-$1.html" "$TMP/windows/judged-$1.html" || fail "the pages judged by $1 differ"
+}
+judged lenient.toml 0 "Acceptance: accepted ("
+judged strict.toml 3 "Acceptance: NOT accepted: "
+out=$(windows --limits typo.toml -o typo.html "$first" 2>&1)
+status=$?
+[[ $status == 1 ]] || fail "a limits file with a mistake gave status $status, not 1: $out"
+grep -qF "typo.toml:3: " <<<"$out" || fail "the limits file's mistake is not named with its line: $out"
+[[ -e $TMP/windows/typo.html ]] && fail "a page was written although the limits file was refused"
+
+# No Chromium under Wine: the PDF is refused, clearly, and the page written.
+rm -f "$TMP/windows/$page"
+out=$(windows --pdf protocol.pdf "$first" 2>&1)
+status=$?
+[[ $status == 1 ]] || fail "--pdf without Chromium gave status $status, not 1: $out"
+grep -qF "vekton-report: no Chromium found to print protocol.pdf (install chromium, or set VEKTON_CHROMIUM to its program); the page was written: $page" <<<"$out" \
+  || fail "--pdf without Chromium: $out"
+[[ -s $TMP/windows/$page && ! -e $TMP/windows/protocol.pdf ]] || fail "--pdf without Chromium: page missing or PDF there"
+
+echo "PASS: report_windows (three runs, page $(stat -c %s "$TMP/windows/all.html") bytes, same as on Linux; judged alike; no Chromium said)"
