@@ -414,7 +414,8 @@ int ReportMain(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (pageGiven && !pageWritten) status = 1;
   if (csvGiven && WriteOutput(csvPath, WriteCsv(runs, judged), force, "CSV", out, err) != 0) status = 1;
   if (pdfGiven) {
-    const std::string after = pageWritten ? "the page was written: " + Shown(pagePath)
+    const std::string after = pageWritten  ? "the page was written: " + Shown(pagePath)
+                              : pageGiven ? std::string("nor was the page")
                                           : std::string("with -o OUT.html the page can be printed from a browser");
     if (PrintPdf(pdfPath, page, force, after, out, err) != 0) status = 1;
   }

@@ -89,12 +89,6 @@ if [[ -n ${REPORT_PNG_DIR:-} ]]; then
   mkdir -p "$REPORT_PNG_DIR" && pdftoppm -png -r 60 "not accepted ä 2.pdf" "$REPORT_PNG_DIR/protocol"
 fi
 
-# Several runs and only --pdf: no page beside them, one PDF of both.
-TMPDIR=$printing "$REPORT" --pdf both.pdf first.spf second.spf >both.out 2>both.err \
-  || fail "--pdf on two runs: $(cat both.err)"
-grep -qxF "PDF written: both.pdf" both.out || fail "no both.pdf: $(cat both.out)"
-[[ $(ls ./*.html | wc -l) == 2 ]] || fail "a page was written beside the runs: $(ls ./*.html)"
-
 # --- no Chromium ----------------------------------------------------------------
 mkdir -p nobin
 cp first.spf third.spf

@@ -22,12 +22,16 @@ std::string Content(const std::string& path) {
   return s.str();
 }
 
-// Gone, or a zombie that only waits for a parent to reap it.
+// Gone, or a zombie that only waits for a parent to reap it, within a
+// second: a killed process still has to be scheduled to die.
 bool Gone(int pid) {
-  if (kill(pid, 0) != 0) return true;
-  const std::string stat = Content("/proc/" + std::to_string(pid) + "/stat");
-  const size_t paren = stat.rfind(')');
-  return paren != std::string::npos && stat.compare(paren, 4, ") Z ") == 0;
+  for (int i = 0; i < 100; ++i, usleep(10000)) {
+    if (kill(pid, 0) != 0) return true;
+    const std::string stat = Content("/proc/" + std::to_string(pid) + "/stat");
+    const size_t paren = stat.rfind(')');
+    if (paren != std::string::npos && stat.compare(paren, 4, ") Z ") == 0) return true;
+  }
+  return false;
 }
 
 TEST(PosixProcess, ArgumentsArriveAsGivenAndTheFolderGoesWithEverythingInIt) {
