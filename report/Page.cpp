@@ -112,7 +112,7 @@ table.crit{font-size:8.5pt;line-height:1.25}table.crit th,table.crit td{padding:
 .accept{margin:.4em 0}.accept .word{font-size:1.6em}dl.facts{margin:.2em 0 .4em;gap:.15em 1.2em}
 .verdict{margin:.4em 0;font-size:.9em}
 .cols{grid-template-columns:1.25fr 1fr;gap:0 1.5em}.cols table{font-size:9pt}.scroll{overflow:visible}
-svg.chart{max-height:64mm}}
+table.cmp{font-size:8pt}table.cmp td:last-child{white-space:normal;overflow-wrap:break-word}}
 )";
 
 std::string Plural(int64_t n, const char* one, const char* many) { return Integer(n) + " " + (n == 1 ? one : many); }
