@@ -99,6 +99,8 @@ table.crit td:nth-child(n+2){white-space:nowrap}table.crit td.res{font-weight:60
 table.crit td.res.bad{text-decoration:underline}
 table.crit td.res.nj{color:var(--warn);font-style:italic}
 table.crit .why{font-weight:400;font-style:italic;color:#555;font-size:.9em;white-space:normal}
+@media (max-width:600px){table.crit{font-size:.9em}table.crit td:nth-child(2){white-space:normal}
+.accept .word{font-size:1.5em}}
 .print-only{display:none}
 .sign{margin-top:2em}
 .sign .lines{display:grid;grid-template-columns:1fr 1fr;gap:2.2em 3em;margin-top:1.5em}
