@@ -38,67 +38,7 @@ mkdir night hour
   fail "make_result_files: $(tail -n 3 make.log)"
 mv night/1234_00.spf night.spf && mv hour/1234_01.spf hour.spf
 
-cat >limits.toml <<'EOF'
-[run]
-min_hours = 8.0
-min_accesses = 2000
-max_car_pos_errors = 0
-max_not_counted = 1
-complete = true
-
-[ready]
-max_mean_s = 12.0
-max_max_s = 20.0
-max_p95_s = 15.0
-[ready.load]
-max_mean_s = 10.0
-max_max_s = 15.0
-max_p95_s = 12.0
-[ready.unload]
-max_mean_s = 12.0
-max_max_s = 20.0
-max_p95_s = 15.0
-
-[plate_ready]
-max_mean_s = 6.0
-max_max_s = 10.0
-max_p95_s = 8.0
-[plate_ready.load]
-max_mean_s = 5.0
-max_max_s = 8.0
-max_p95_s = 6.0
-[plate_ready.unload]
-max_mean_s = 6.0
-max_max_s = 10.0
-max_p95_s = 8.0
-
-# The simulated store starts warm and settles near 28 degrees.
-[climate.temperature]
-low = 26.0
-high = 36.0
-min_inside_share = 0.95
-max_outside_minutes = 10
-[climate.humidity]
-low = 60.0
-high = 90.0
-min_inside_share = 0.95
-max_outside_minutes = 10
-[climate.co2]
-low = 1.5
-high = 4.5
-min_inside_share = 0.95
-max_outside_minutes = 10
-
-[line]
-max_losses = 0
-max_down_s = 0
-
-[store]
-customer = "Klinikum Nord & Partner"
-site = "Labor 3, Gebäude B"
-model = "Vekton 480 L"
-order = "SA-2026-0412"
-EOF
+cp "$HERE/acceptance_limits.toml" limits.toml || fail "no limits file beside the script"
 
 # NAME WANTED-STATUS FILE...: the page NAME.html, judged.
 judge() {
