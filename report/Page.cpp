@@ -2,7 +2,9 @@
 // compare a store with last month. The verdict comes first (complete? errors?
 // anything not counted or not readable?), then the run's facts, its summary
 // as tables and its charts. With several runs a comparison table and a trend
-// of the access times open the page.
+// of the access times open the page. Judged by a service company's limits, each
+// run's section opens with the store's and the run's facts, the verdict and
+// one row a criterion, and the page prints as the protocol to sign.
 //
 // Everything is in the one file: styles in the head, charts as inline SVG,
 // no script, no reference to anything outside the page, so it opens from a
@@ -84,8 +86,9 @@ figure,table,.verdict,dl.facts{break-inside:avoid}a{color:inherit;text-decoratio
 )";
 
 // Only on a judged page, after kStyle: the verdict, the criteria and the
-// protocol as it prints. The parts only paper needs (its title, the block to
-// sign) are not shown on a screen at all, so the screen looks as it did.
+// protocol as it prints. What only paper needs (the block to sign) is not
+// shown on a screen at all, and the rest of the print layout is inside
+// @page and @media print, so a screen shows the page as it is.
 constexpr const char* kAcceptanceStyle = R"(
 .accept{border:4px solid;border-radius:6px;padding:.5em 1em;margin:.8em 0 .6em;display:flex;flex-wrap:wrap;
 align-items:baseline;gap:.2em 1.2em}
@@ -98,7 +101,7 @@ table.crit{width:100%}
 table.crit td:nth-child(n+2){white-space:nowrap}table.crit td.res{font-weight:600}
 table.crit td.res.bad{text-decoration:underline}
 table.crit td.res.nj{color:var(--warn);font-style:italic}
-table.crit .why{font-weight:400;font-style:italic;color:#555;font-size:.9em;white-space:normal}
+table.crit .why{font-style:italic;color:#555;font-size:.9em}
 @media (max-width:600px){table.crit{font-size:.9em}table.crit td:nth-child(2){white-space:normal}
 .accept .word{font-size:1.5em}}
 .print-only{display:none}
@@ -108,7 +111,8 @@ table.crit .why{font-weight:400;font-style:italic;color:#555;font-size:.9em;whit
 .sign .label{font-size:.9em;color:#333;margin-top:.2em}
 @page{size:A4 portrait;margin:12mm 14mm 14mm}
 @media print{.print-only{display:block}.details{break-before:page}h2,h3{break-after:avoid}
-thead{display:table-header-group}tr,.accept,.sign{break-inside:avoid}
+thead{display:table-header-group}tr,.accept,.sign{break-inside:avoid}footer{break-before:avoid}
+table.crit{break-inside:auto}
 header h1{margin-top:0}.sub{margin-bottom:.4em}
 table.crit{font-size:8.5pt;line-height:1.25}table.crit th,table.crit td{padding:.1em .4em}
 .accept{margin:.4em 0}.accept .word{font-size:1.6em}dl.facts{margin:.2em 0 .4em;gap:.15em 1.2em}
@@ -369,12 +373,14 @@ void Acceptance(std::string& out, const Judgement& j) {
       "Measured</th><th class=\"n\">Margin</th><th>Result</th></tr></thead><tbody>";
   for (const CriterionResult& c : j.criteria) {
     const char* cls = OutcomeClass(c.outcome);
-    out += "<tr><td>" + Html(c.asked) + "</td><td>" + Html(c.limit) + "</td><td class=\"n\">" +
+    // Why a figure is missing or a run is incomplete goes under what is
+    // asked, the widest column, so that the row stays two lines at most.
+    out += "<tr><td>" + Html(c.asked);
+    if (!c.why.empty()) out += "<div class=\"why\">" + Html(c.why) + "</div>";
+    out += "</td><td>" + Html(c.limit) + "</td><td class=\"n\">" +
            (c.figure.empty() ? std::string(kDash) : Html(c.figure)) + "</td><td class=\"n\">" +
            (c.margin.empty() ? std::string(kDash) : Html(c.margin)) + "</td>";
-    out += std::string("<td class=\"res ") + cls + "\">" + OutcomeText(c.outcome);
-    if (!c.why.empty()) out += "<div class=\"why\">" + Html(c.why) + "</div>";
-    out += "</td></tr>";
+    out += std::string("<td class=\"res ") + cls + "\">" + OutcomeText(c.outcome) + "</td></tr>";
   }
   out += "</tbody></table></div>";
 }
