@@ -362,8 +362,8 @@ const char* OutcomeText(Outcome o) {
 void Acceptance(std::string& out, const Judgement& j) {
   const int asked = static_cast<int>(j.criteria.size());
   out += std::string("<div class=\"accept ") + (j.accepted ? "ok" : "bad") + "\"><span class=\"word\">" +
-         (j.accepted ? "ACCEPTED" : "NOT ACCEPTED") + "</span><span class=\"count\">" + Integer(j.Passed()) +
-         " of " + Plural(asked, "criterion", "criteria") + " passed</span></div>";
+         (j.accepted ? "ACCEPTED" : "NOT ACCEPTED") + "</span><span class=\"count\">" + Integer(j.Passed()) + " of " +
+         Plural(asked, "criterion", "criteria") + " passed</span></div>";
   if (asked == 0) {
     out += "<p class=\"nodata\">The limits file asks for no criterion.</p>";
     return;

@@ -79,9 +79,9 @@ TEST(AcceptancePage, TheComparisonCarriesEachRunsVerdict) {
   const Limits limits = Read("[run]\nmin_hours = 1.0\n");
   // Given later run first: the table is in start order, so the long run
   // (accepted) is its first row.
-  const std::string page = WritePage({CompleteRun("short.spf", At(2026, 3, 9, 8, 0, 0), 30),
-                                      CompleteRun("long.spf", At(2026, 3, 2, 8, 0, 0), 90)},
-                                     kGenerator, &limits);
+  const std::string page = WritePage(
+      {CompleteRun("short.spf", At(2026, 3, 9, 8, 0, 0), 30), CompleteRun("long.spf", At(2026, 3, 2, 8, 0, 0), 90)},
+      kGenerator, &limits);
   const size_t table = page.find("<table class=\"cmp\">"), end = page.find("</table>", table);
   ASSERT_NE(table, std::string::npos);
   const std::string cmp = page.substr(table, end - table);
@@ -111,7 +111,7 @@ TEST(AcceptancePage, TheStoresTextsAreShownNeverObeyed) {
 
 TEST(AcceptancePage, APageWithoutLimitsHasNothingOfTheProtocol) {
   const std::vector<report::Run> runs = {CompleteRun("a.spf", At(2026, 3, 2, 8, 0, 0)),
-                                 CompleteRun("b.spf", At(2026, 3, 9, 8, 0, 0))};
+                                         CompleteRun("b.spf", At(2026, 3, 9, 8, 0, 0))};
   const std::string page = WritePage(runs, kGenerator);
   for (const char* part : {"@page", "ACCEPTED", "Acceptance", "criteria", "Technician", "print-only", "Customer"})
     EXPECT_EQ(page.find(part), std::string::npos) << part;
