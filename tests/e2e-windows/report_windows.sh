@@ -102,6 +102,7 @@ judged() {  # LIMITS STATUS VERDICT
 }
 judged lenient.toml 0 "Acceptance: accepted ("
 judged strict.toml 3 "Acceptance: NOT accepted: "
+grep -q 'NOT ACCEPTED' "$TMP/windows/judged-strict.toml.html" || fail "the judged page holds no verdict"
 out=$(windows --limits typo.toml -o typo.html "$first" 2>&1)
 status=$?
 [[ $status == 1 ]] || fail "a limits file with a mistake gave status $status, not 1: $out"
