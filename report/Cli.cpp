@@ -206,10 +206,16 @@ int PrintPdf(const std::string& pdfPath, const std::string& page, bool force, co
   }
   // --print-to-pdf-no-header is the older Chromiums' name for
   // --no-pdf-header-footer; each ignores the other's.
-  const std::vector<std::string> args = {
-      "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run", "--no-default-browser-check",
-      "--no-pdf-header-footer", "--print-to-pdf-no-header", "--user-data-dir=" + InFolder(folder.path, "profile"),
-      "--print-to-pdf=" + printed, FileUrl(absolute)};
+  const std::vector<std::string> args = {"--headless",
+                                         "--no-sandbox",
+                                         "--disable-gpu",
+                                         "--no-first-run",
+                                         "--no-default-browser-check",
+                                         "--no-pdf-header-footer",
+                                         "--print-to-pdf-no-header",
+                                         "--user-data-dir=" + InFolder(folder.path, "profile"),
+                                         "--print-to-pdf=" + printed,
+                                         FileUrl(absolute)};
   const ProgramOutcome run = RunProgram(chromium, args, log, kPrintSeconds * 1000);
   if (run.error != 0) {
     err << "vekton-report: cannot run " << Shown(chromium) << ": " << FileErrorText(run.error) << notWritten;
@@ -414,7 +420,7 @@ int ReportMain(const std::vector<std::string>& args, std::ostream& out, std::ost
   if (pageGiven && !pageWritten) status = 1;
   if (csvGiven && WriteOutput(csvPath, WriteCsv(runs, judged), force, "CSV", out, err) != 0) status = 1;
   if (pdfGiven) {
-    const std::string after = pageWritten  ? "the page was written: " + Shown(pagePath)
+    const std::string after = pageWritten ? "the page was written: " + Shown(pagePath)
                               : pageGiven ? std::string("nor was the page")
                                           : std::string("with -o OUT.html the page can be printed from a browser");
     if (PrintPdf(pdfPath, page, force, after, out, err) != 0) status = 1;

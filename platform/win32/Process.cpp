@@ -25,7 +25,8 @@ std::string Narrow(std::wstring_view text, UINT codePage = CP_ACP) {
   const int n =
       WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
   std::string s(static_cast<size_t>(n > 0 ? n : 0), '\0');
-  if (n > 0) WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), s.data(), n, nullptr, nullptr);
+  if (n > 0)
+    WideCharToMultiByte(codePage, 0, text.data(), static_cast<int>(text.size()), s.data(), n, nullptr, nullptr);
   return s;
 }
 
@@ -66,7 +67,8 @@ void RemoveTree(const std::wstring& folder) {
       const std::wstring name = found.cFileName;
       if (name == L"." || name == L"..") continue;
       const std::wstring path = folder + L"\\" + name;
-      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+      if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          !(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         RemoveTree(path);
       } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         RemoveDirectoryW(path.c_str());  // a link to a folder: the link only
@@ -107,7 +109,8 @@ std::string ProgramInPath(std::string_view name) {
     if (end == std::string::npos) end = list.size();
     std::string folder = list.substr(start, end - start);
     // A folder in quotes is still that folder.
-    if (folder.size() >= 2 && folder.front() == '"' && folder.back() == '"') folder = folder.substr(1, folder.size() - 2);
+    if (folder.size() >= 2 && folder.front() == '"' && folder.back() == '"')
+      folder = folder.substr(1, folder.size() - 2);
     if (!folder.empty()) {
       if (folder.back() != '\\' && folder.back() != '/') folder += '\\';
       if (ProgramExists(folder + withExe)) return folder + withExe;
@@ -138,8 +141,8 @@ int TempFolderCreate(std::string& path) {
   // The folder for temporary files is the user's own, so a folder made in
   // it with the inherited rights is closed to other users already.
   for (unsigned attempt = 0; attempt < 100; ++attempt) {
-    const std::wstring name = std::wstring(base) + L"vekton-report." + std::to_wstring(GetCurrentProcessId()) +
-                              L"." + std::to_wstring(GetTickCount() + attempt);
+    const std::wstring name = std::wstring(base) + L"vekton-report." + std::to_wstring(GetCurrentProcessId()) + L"." +
+                              std::to_wstring(GetTickCount() + attempt);
     if (CreateDirectoryW(name.c_str(), nullptr)) {
       path = Narrow(name);
       return 0;
@@ -167,9 +170,9 @@ ProgramOutcome RunProgram(const std::string& program, const std::vector<std::str
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   // Shared for everything: a process that inherited the handle and lingers
   // (a console host) must not keep the file from being read or removed.
-  HANDLE output = CreateFileW(Wide(outputPath).c_str(), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE output =
+      CreateFileW(Wide(outputPath).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (output == INVALID_HANDLE_VALUE) {
     outcome.error = static_cast<int>(GetLastError());
     return outcome;

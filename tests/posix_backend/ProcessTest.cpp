@@ -38,16 +38,17 @@ TEST(PosixProcess, ArgumentsArriveAsGivenAndTheFolderGoesWithEverythingInIt) {
   std::string folder;
   ASSERT_EQ(TempFolderCreate(folder), 0);
   const std::string log = folder + "/out put ä.log";
-  const ProgramOutcome o = RunProgram("/bin/sh", {"-c", "printf '%s|' \"$@\"; echo; echo oops >&2; exit 7", "sh",
-                                                  "a b", "ä \"q\"", "$HOME", "*", ""},
-                                      log, 5000);
+  const ProgramOutcome o = RunProgram(
+      "/bin/sh", {"-c", "printf '%s|' \"$@\"; echo; echo oops >&2; exit 7", "sh", "a b", "ä \"q\"", "$HOME", "*", ""},
+      log, 5000);
   EXPECT_EQ(o.error, 0);
   EXPECT_FALSE(o.timedOut);
   EXPECT_EQ(o.exitCode, 7);
   EXPECT_EQ(Content(log), "a b|ä \"q\"|$HOME|*||\noops\n");
   EXPECT_EQ(RunProgram(folder + "/none", {}, log, 5000).error, ENOENT);
 
-  ASSERT_EQ(system(("mkdir -p '" + folder + "/profile/Default' && touch '" + folder + "/profile/Default/x'").c_str()), 0);
+  ASSERT_EQ(system(("mkdir -p '" + folder + "/profile/Default' && touch '" + folder + "/profile/Default/x'").c_str()),
+            0);
   TempFolderRemove(folder);
   EXPECT_NE(access(folder.c_str(), F_OK), 0);
 }

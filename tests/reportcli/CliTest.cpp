@@ -272,19 +272,19 @@ struct FakeChromium {
   void Install() {
     vt::SetEnv("PATH", "/usr/local/bin:/usr/bin");
     vt::PutFile("/usr/bin/chromium");
-    vt::SetProgramRunner([this](const std::string& program, const std::vector<std::string>& a,
-                                const std::string& output, int) {
-      EXPECT_EQ(program, "/usr/bin/chromium");
-      args = a;
-      vt::PutFile(output, "[1209/101010.000:ERROR:bus.cc(407)] Failed to connect to the bus\nGpu gone\n");
-      std::string target;
-      for (const std::string& arg : a)
-        if (arg.rfind("--print-to-pdf=", 0) == 0) target = arg.substr(15);
-      for (const std::string& arg : a)
-        if (arg.rfind("file://", 0) == 0) page = FileText(target.substr(0, target.size() - 4) + ".html");
-      if (!hang && exitCode == 0) vt::PutFile(target, pdf);
-      return ProgramOutcome{0, hang, hang ? -1 : exitCode};
-    });
+    vt::SetProgramRunner(
+        [this](const std::string& program, const std::vector<std::string>& a, const std::string& output, int) {
+          EXPECT_EQ(program, "/usr/bin/chromium");
+          args = a;
+          vt::PutFile(output, "[1209/101010.000:ERROR:bus.cc(407)] Failed to connect to the bus\nGpu gone\n");
+          std::string target;
+          for (const std::string& arg : a)
+            if (arg.rfind("--print-to-pdf=", 0) == 0) target = arg.substr(15);
+          for (const std::string& arg : a)
+            if (arg.rfind("file://", 0) == 0) page = FileText(target.substr(0, target.size() - 4) + ".html");
+          if (!hang && exitCode == 0) vt::PutFile(target, pdf);
+          return ProgramOutcome{0, hang, hang ? -1 : exitCode};
+        });
   }
   bool Has(const std::string& arg) const { return std::find(args.begin(), args.end(), arg) != args.end(); }
 };
@@ -368,8 +368,9 @@ TEST_F(ReportCli, ThePdfIsThePagePrintedInAFolderOfItsOwnAndPutInPlaceOnlyWhole)
   chromium.exitCode = 21;
   o = Report({"--limits", "strict.toml", "--pdf", "b.pdf", "b.spf"});
   EXPECT_EQ(o.status, 1);
-  EXPECT_TRUE(Has(o.err, "/usr/bin/chromium did not print b.pdf (exit status 21); b.pdf not written, the page was "
-                         "written: b.html\n  [1209/101010.000:ERROR:bus.cc(407)] Failed to connect to the bus\n  Gpu gone\n"))
+  EXPECT_TRUE(Has(o.err,
+                  "/usr/bin/chromium did not print b.pdf (exit status 21); b.pdf not written, the page was "
+                  "written: b.html\n  [1209/101010.000:ERROR:bus.cc(407)] Failed to connect to the bus\n  Gpu gone\n"))
       << o.err;
   chromium.exitCode = 0;
   chromium.pdf = "<html>not a PDF";

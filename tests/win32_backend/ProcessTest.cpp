@@ -3,6 +3,7 @@
 // the program stopped with the processes it started.
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
 #include <tlhelp32.h>
 
 #include <chrono>
