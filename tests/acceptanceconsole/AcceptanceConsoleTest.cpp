@@ -111,9 +111,6 @@ TEST(AcceptanceConsole, TheFoldersLimitsJudgeThePageAndTheVerdictIsOneLine) {
   const std::string toml = "[run]\nmin_accesses = 5\n[ready]\nmax_max_s = 300.0\n";
   const Outcome o = RunWith(toml);
   const report::Limits limits = Read(toml);
-  const report::Judgement j = report::Judge(o.run, limits);
-  ASSERT_TRUE(j.accepted) << report::VerdictLine(j);
-  EXPECT_EQ(report::VerdictLine(j), "Acceptance: accepted (3 of 3 criteria)");
   const size_t page = RowOf(o.screen, "Report page: 1234_00.html");
   ASSERT_LT(page + 1, o.screen.size());
   EXPECT_EQ(o.screen[page + 1], "Acceptance: accepted (3 of 3 criteria)");
@@ -149,6 +146,7 @@ TEST(AcceptanceConsole, ABrokenLimitsFileIsOneLineAndJudgesNothing) {
 
   // Bytes from the file that reach the line cannot act on the terminal.
   const Outcome escaped = RunWith("[run]\n\"\\u001b[2J\xc3\xa4\" = 1\n");
+  ASSERT_LT(RowOf(escaped.screen, "Acceptance: "), escaped.screen.size());
   const std::string line = escaped.screen[RowOf(escaped.screen, "Acceptance: ")];
   EXPECT_EQ(line.rfind("Acceptance: not judged: limits.toml:2: ", 0), 0u) << line;
   for (char c : line) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << line;
