@@ -4,7 +4,9 @@
 # with one line naming its line, status 2; then, with limits.toml beside
 # it, vekton.exe on COM1 against vekton-sim: a short run, Esc, Q, and under
 # the line naming the report page the verdict, the page beside the result
-# file; any key, 0, status 0.
+# file; any key, 0, status 0. A second run, on a fresh store, with the file
+# made stricter while it runs: NOT accepted, the line wider than the
+# console window going on in the next row.
 #
 # Usage: acceptance_windows.sh <linux build dir> <windows build dir>
 set -u
@@ -25,15 +27,29 @@ rm "$WORK/typo.toml"
 
 # Windows line ends, as Notepad writes them.
 printf '[run]\r\nmin_accesses = 3\r\n\r\n[ready]\r\nmax_max_s = 60.0\r\n' >"$WORK/limits.toml"
-start_sim --speed 10
-start_console --windows --session acceptance "$WORK"
-wait_until 40 port_prompt_ready || fail "no port prompt"
-keys 1
-key Enter
-wait_until 10 screen_has "Enter Operator Name" || fail "no operator prompt"
-key Enter
-wait_until 15 menu_ready || fail "no main menu"
+# session NAME: vekton.exe in the work folder, start-up on port 1, the menu.
+session() {
+  start_console --windows --session "$1" "$WORK"
+  wait_until 40 port_prompt_ready || fail "$1: no port prompt"
+  keys 1
+  key Enter
+  wait_until 10 screen_has "Enter Operator Name" || fail "$1: no operator prompt"
+  key Enter
+  wait_until 15 menu_ready || fail "$1: no main menu"
+}
+# leave NAME: any key after the summary, 0, status 0.
+leave() {
+  keys " "
+  wait_until 10 menu_ready || fail "$1: no menu after the summary's key"
+  keys 0
+  key Enter
+  wait_until 15 exited || fail "$1: did not exit after choice 0"
+  [[ $(exit_code) == 0 ]] || fail "$1: exit code $(exit_code)"
+  tmux -L "$SOCK" kill-session -t "$1" 2>/dev/null
+}
 
+start_sim --speed 10
+session accepted
 start_standard_random_access 1
 wait_until 60 accesses_at_least 6 || fail "fewer than 6 accesses within a minute"
 quit_random_access
@@ -44,11 +60,21 @@ printf '%s\n' "$summary"
 [[ $(grep -A1 -F "Report page: 1234_00.html" <<<"$summary" | tail -n 1) == "Acceptance: accepted (3 of 3 criteria)" ]] \
   || fail "no verdict 'accepted (3 of 3 criteria)' under the report page's line"
 [[ -s $WORK/1234_00.html ]] || fail "no page beside the result file"
+leave accepted
 
-keys " "
-wait_until 10 menu_ready || fail "no menu after the summary's key"
-keys 0
-key Enter
-wait_until 15 exited || fail "did not exit after choice 0"
-[[ $(exit_code) == 0 ]] || fail "exit code $(exit_code)"
-echo "PASS: acceptance_windows (a --limits typo refused at the start; the run accepted by limits.toml)"
+start_sim --as com1 --speed 10
+session failed
+start_standard_random_access 1
+wait_until 60 accesses_at_least 3 || fail "fewer than 3 accesses in the second run within a minute"
+printf '[ready]\r\nmax_mean_s = 0.1\r\n' >"$WORK/limits.toml"
+wait_until 60 accesses_at_least 6 || fail "fewer than 6 accesses in the second run within a minute"
+quit_random_access
+wait_until 10 screen_has "Report page: 1234_01.html" || fail "the second summary does not name its page"
+summary=$(screen)
+echo "--- the second summary's screen ---"
+printf '%s\n' "$summary"
+verdict=$(grep -A2 -F "Report page: 1234_01.html" <<<"$summary" | tail -n +2 | awk '{ printf "%-80s", $0 }' | sed 's/ *$//')
+[[ $verdict == "Acceptance: NOT accepted: Mean Ready time of all accesses "*" s (limit: at most 0.1 s)" ]] \
+  || fail "not the failed criterion with its figure and limit: '$verdict'"
+leave failed
+echo "PASS: acceptance_windows (a --limits typo refused at the start; a run accepted, one not, by limits.toml)"
