@@ -49,6 +49,9 @@ set(VEKTON_MANUAL ${CMAKE_SOURCE_DIR}/docs/MANUAL.md)
 if(NOT EXISTS ${VEKTON_MANUAL})
   message(FATAL_ERROR "docs/MANUAL.md is missing: the packages carry the technician's manual")
 endif()
+# Its pictures go beside it, so that its links to images/ work where it is
+# installed too.
+file(GLOB VEKTON_MANUAL_IMAGES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/images/*.png)
 
 set(CPACK_PACKAGE_NAME vekton)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -100,6 +103,7 @@ if(WIN32)
   # --- the Windows archive: everything at the top of one folder ----------------
   install(TARGETS ${VEKTON_PROGRAMS} RUNTIME DESTINATION .)
   install(FILES ${VEKTON_MANUAL} DESTINATION .)
+  install(FILES ${VEKTON_MANUAL_IMAGES} DESTINATION images)
   install(FILES ${CMAKE_SOURCE_DIR}/docs/README-windows.txt DESTINATION . RENAME README.txt)
   install(FILES ${CMAKE_SOURCE_DIR}/trace/vekton-hostlink.lua DESTINATION .)
   set(CPACK_GENERATOR ZIP)
@@ -134,6 +138,7 @@ else()
   install(FILES ${CMAKE_SOURCE_DIR}/README.md ${VEKTON_MANUAL} ${CMAKE_SOURCE_DIR}/docs/debian/copyright
                 ${CMAKE_BINARY_DIR}/man/changelog.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES ${VEKTON_MANUAL_IMAGES} DESTINATION ${CMAKE_INSTALL_DOCDIR}/images)
   install(FILES ${CMAKE_SOURCE_DIR}/trace/vekton-hostlink.lua DESTINATION ${CMAKE_INSTALL_DATADIR}/vekton/wireshark)
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

@@ -2,7 +2,9 @@
 // compare a store with last month. The verdict comes first (complete? errors?
 // anything not counted or not readable?), then the run's facts, its summary
 // as tables and its charts. With several runs a comparison table and a trend
-// of the access times open the page.
+// of the access times open the page. Judged by a service company's limits, each
+// run's section opens with the store's and the run's facts, the verdict and
+// one row a criterion, and the page prints as the protocol to sign.
 //
 // Everything is in the one file: styles in the head, charts as inline SVG,
 // no script, no reference to anything outside the page, so it opens from a
@@ -81,6 +83,42 @@ footer{color:#777;font-size:.85em;margin:2.5em 0 1em;padding-top:.5em;border-top
 section+section{break-before:page}h2{border-top-width:2px}
 figure,table,.verdict,dl.facts{break-inside:avoid}a{color:inherit;text-decoration:none}
 *{-webkit-print-color-adjust:exact;print-color-adjust:exact}}
+)";
+
+// Only on a judged page, after kStyle: the verdict, the criteria and the
+// protocol as it prints. What only paper needs (the block to sign) is not
+// shown on a screen at all, and the rest of the print layout is inside
+// @page and @media print, so a screen shows the page as it is.
+constexpr const char* kAcceptanceStyle = R"(
+.accept{border:4px solid;border-radius:6px;padding:.5em 1em;margin:.8em 0 .6em;display:flex;flex-wrap:wrap;
+align-items:baseline;gap:.2em 1.2em}
+.accept.ok{border-color:var(--ok);background:#ebf5ec}
+.accept.bad{border-color:var(--bad);border-style:double;border-width:7px;background:#fdeceb}
+.accept .word{font-size:2em;font-weight:800;letter-spacing:.04em}
+.accept.ok .word{color:var(--ok)}.accept.bad .word{color:var(--bad)}
+.accept .count{font-size:1.1em;font-weight:600}
+table.crit{width:100%}
+table.crit td:nth-child(n+2){white-space:nowrap}table.crit td.res{font-weight:600}
+table.crit td.res.bad{text-decoration:underline}
+table.crit td.res.nj{color:var(--warn);font-style:italic}
+table.crit .why{font-style:italic;color:#555;font-size:.9em}
+@media (max-width:600px){table.crit{font-size:.9em}table.crit td:nth-child(2){white-space:normal}
+.accept .word{font-size:1.5em}}
+.print-only{display:none}
+.sign{margin-top:2em}
+.sign .lines{display:grid;grid-template-columns:1fr 1fr;gap:2.2em 3em;margin-top:1.5em}
+.sign .line{border-bottom:1px solid #000;height:2.6em}
+.sign .label{font-size:.9em;color:#333;margin-top:.2em}
+@page{size:A4 portrait;margin:12mm 14mm 14mm}
+@media print{.print-only{display:block}.details{break-before:page}h2,h3{break-after:avoid}
+thead{display:table-header-group}tr,.accept,.sign{break-inside:avoid}footer{break-before:avoid}
+table.crit{break-inside:auto}
+header h1{margin-top:0}.sub{margin-bottom:.4em}
+table.crit{font-size:8.5pt;line-height:1.25}table.crit th,table.crit td{padding:.1em .4em}
+.accept{margin:.4em 0}.accept .word{font-size:1.6em}dl.facts{margin:.2em 0 .4em;gap:.15em 1.2em}
+.verdict{margin:.4em 0;font-size:.9em}
+.cols{grid-template-columns:1.25fr 1fr;gap:0 1.5em}.cols table{font-size:9pt}.scroll{overflow:visible}
+table.cmp{font-size:8pt}table.cmp td:last-child{white-space:normal;overflow-wrap:break-word}}
 )";
 
 std::string Plural(int64_t n, const char* one, const char* many) { return Integer(n) + " " + (n == 1 ? one : many); }
@@ -193,13 +231,21 @@ void Verdict(std::string& out, const Run& run) {
 
 // --- one run ---------------------------------------------------------------------------
 
-void Facts(std::string& out, const Run& run) {
+void Facts(std::string& out, const Run& run, const Limits* limits = nullptr) {
   const auto fact = [&](const char* name, const std::string& escaped) {
     out += "<div><dt>";
     out += name;
     out += "</dt><dd>" + (escaped.empty() ? std::string(kDash) : escaped) + "</dd></div>";
   };
   out += "<dl class=\"facts\">";
+  // A protocol names whose store it is and the order it was done for
+  // before anything of the run.
+  if (limits) {
+    fact("Customer", Html(limits->customer));
+    fact("Site", Html(limits->site));
+    fact("Model", Html(limits->model));
+    fact("Order", Html(limits->order));
+  }
   fact("Serial number", SerialText(run));
   fact("Firmware", HtmlFromFile(run.Firmware()));
   fact("Operator", HtmlFromFile(run.OperatorName()));
@@ -213,6 +259,7 @@ void Facts(std::string& out, const Run& run) {
                                                            (hasMax ? Fixed(max, 1) : kDash) + " s"
                                                      : "");
   fact("File", Html(run.file));
+  if (limits) fact("Limits", Html(limits->file));
   out += "</dl>";
 }
 
@@ -302,14 +349,72 @@ std::string RunHeading(const Run& run) {
   return h;
 }
 
-void RunSection(std::string& out, const Run& run, size_t number, bool several) {
+// --- the acceptance ---------------------------------------------------------------------
+
+const char* OutcomeClass(Outcome o) { return o == Outcome::kPassed ? "ok" : o == Outcome::kFailed ? "bad" : "nj"; }
+const char* OutcomeText(Outcome o) {
+  return o == Outcome::kPassed ? "passed" : o == Outcome::kFailed ? "failed" : "not judged";
+}
+
+// The verdict in a word big enough to read across a room and on a black and
+// white copy (the word and the border's kind say it without the colour), how
+// many criteria passed, and one row a criterion.
+void Acceptance(std::string& out, const Judgement& j) {
+  const int asked = static_cast<int>(j.criteria.size());
+  out += std::string("<div class=\"accept ") + (j.accepted ? "ok" : "bad") + "\"><span class=\"word\">" +
+         (j.accepted ? "ACCEPTED" : "NOT ACCEPTED") + "</span><span class=\"count\">" + Integer(j.Passed()) + " of " +
+         Plural(asked, "criterion", "criteria") + " passed</span></div>";
+  if (asked == 0) {
+    out += "<p class=\"nodata\">The limits file asks for no criterion.</p>";
+    return;
+  }
+  out +=
+      "<div class=\"scroll\"><table class=\"crit\"><thead><tr><th>Criterion</th><th>Limit</th><th class=\"n\">"
+      "Measured</th><th class=\"n\">Margin</th><th>Result</th></tr></thead><tbody>";
+  for (const CriterionResult& c : j.criteria) {
+    const char* cls = OutcomeClass(c.outcome);
+    // Why a figure is missing or a run is incomplete goes under what is
+    // asked, the widest column, so that the row stays two lines at most.
+    out += "<tr><td>" + Html(c.asked);
+    if (!c.why.empty()) out += "<div class=\"why\">" + Html(c.why) + "</div>";
+    out += "</td><td>" + Html(c.limit) + "</td><td class=\"n\">" +
+           (c.figure.empty() ? std::string(kDash) : Html(c.figure)) + "</td><td class=\"n\">" +
+           (c.margin.empty() ? std::string(kDash) : Html(c.margin)) + "</td>";
+    out += std::string("<td class=\"res ") + cls + "\">" + OutcomeText(c.outcome) + "</td></tr>";
+  }
+  out += "</tbody></table></div>";
+}
+
+// Lines to write on, on paper only: who tested, who took the store back,
+// when and where.
+void SignatureBlock(std::string& out) {
+  out += "<div class=\"sign print-only\"><h3>Signatures</h3><div class=\"lines\">";
+  for (const char* label : {"Technician (name, signature)", "Customer (name, signature)", "Date", "Place"})
+    out += std::string("<div><div class=\"line\"></div><div class=\"label\">") + label + "</div></div>";
+  out += "</div></div>";
+}
+
+void RunSection(std::string& out, const Run& run, size_t number, bool several, const Limits* limits,
+                const Judgement* judgement) {
   out += "<section id=\"run-" + Integer(static_cast<int64_t>(number)) + "\">";
   if (several) out += "<h2>Run " + Integer(static_cast<int64_t>(number)) + ": " + RunHeading(run) + "</h2>";
+  if (!judgement) {
+    Verdict(out, run);
+    Facts(out, run);
+    SummaryTables(out, run);
+    Charts(out, run);
+    out += "</section>";
+    return;
+  }
+  // The protocol's first sheet: whose store, which run, the verdict and the
+  // criteria. The run's own marks, figures and charts follow on the next.
+  Facts(out, run, limits);
+  Acceptance(out, *judgement);
+  out += "<div class=\"details\">";
   Verdict(out, run);
-  Facts(out, run);
   SummaryTables(out, run);
   Charts(out, run);
-  out += "</section>";
+  out += "</div></section>";
 }
 
 // --- several runs -------------------------------------------------------------------------
@@ -330,7 +435,7 @@ std::string Marks(const Run& run, const char*& cls) {
   return marks;
 }
 
-void Comparison(std::string& out, const std::vector<Run>& runs) {
+void Comparison(std::string& out, const std::vector<Run>& runs, const std::vector<Judgement>& judgements) {
   const std::vector<size_t> order = ComparisonOrder(runs);
   // A column that is the same in every row says nothing: the page's heading
   // names the store, and one operator is named in each run's section.
@@ -343,8 +448,10 @@ void Comparison(std::string& out, const std::vector<Run>& runs) {
          " runs</h2><div class=\"scroll\"><table class=\"cmp\"><thead><tr><th class=\"n\">Run</th><th>Start</th>";
   if (serials) out += "<th class=\"n\">SNr.</th>";
   if (operators) out += "<th>Operator</th>";
+  out += "<th>Length</th>";
+  if (!judgements.empty()) out += "<th>Acceptance</th>";
   out +=
-      "<th>Length</th><th>Verdict</th><th class=\"n\">Accesses</th><th class=\"n\">Car. pos. errors</th>"
+      "<th>Verdict</th><th class=\"n\">Accesses</th><th class=\"n\">Car. pos. errors</th>"
       "<th class=\"n\">Mean access [s]</th><th class=\"n\">Max. access [s]</th><th class=\"n\">Mean load [s]</th>"
       "<th class=\"n\">Mean unload [s]</th><th>File</th></tr></thead><tbody>";
   for (size_t i : order) {
@@ -356,6 +463,10 @@ void Comparison(std::string& out, const std::vector<Run>& runs) {
     if (serials) out += "<td class=\"n\">" + SerialText(run) + "</td>";
     if (operators) out += "<td>" + FileTextOrDash(run.OperatorName()) + "</td>";
     out += "<td>" + LengthText(run, true) + "</td>";
+    if (!judgements.empty()) {
+      const Judgement& j = judgements[i];
+      out += j.accepted ? "<td class=\"ok\">accepted</td>" : "<td class=\"bad\">NOT accepted</td>";
+    }
     const char* cls = "ok";
     const std::string marks = Marks(run, cls);
     out += std::string("<td class=\"") + cls + "\">" + marks + "</td>";
@@ -430,28 +541,38 @@ void Heading(const std::vector<Run>& runs, std::string& title, std::string& h1, 
 }  // namespace
 
 std::string WritePage(const std::vector<Run>& runs, std::string_view generator, const Limits* limits) {
-  (void)limits;
+  // Each run is judged once; the comparison and its section show that one
+  // judgement.
+  std::vector<Judgement> judgements;
+  if (limits)
+    for (const Run& run : runs) judgements.push_back(Judge(run, *limits));
   std::string out;
   out.reserve(4096 + runs.size() * 16384);
   std::string title, h1, sub;
   Heading(runs, title, h1, sub);
+  if (limits) {
+    h1 = "Acceptance protocol \xC2\xB7 " + h1;
+    title = "Acceptance protocol \xC2\xB7 " + title;
+  }
   out +=
       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
       "<meta name=\"viewport\" content=\"width=device-width,initial-scale=1\"><title>";
   out += title;
   out += "</title><style>";
   out += kStyle;
+  if (limits) out += kAcceptanceStyle;
   out += "</style></head>\n<body><main><header><h1>" + h1 + "</h1><p class=\"sub\">" + sub + "</p></header>\n";
   const bool several = runs.size() > 1;
   if (several) {
-    Comparison(out, runs);
+    Comparison(out, runs, judgements);
     out += '\n';
   }
   for (size_t i = 0; i < runs.size(); ++i) {
-    RunSection(out, runs[i], i + 1, several);
+    RunSection(out, runs[i], i + 1, several, limits, limits ? &judgements[i] : nullptr);
     out += '\n';
   }
   if (runs.empty()) out += "<p class=\"nodata\">No result file was read.</p>";
+  if (limits && !runs.empty()) SignatureBlock(out);
   out += "<footer>Made by " + Html(generator) + " from " +
          Plural(static_cast<int64_t>(runs.size()), "result file", "result files") +
          " of the random-access test. Times are in seconds as the files give them, to a tenth.</footer>"
