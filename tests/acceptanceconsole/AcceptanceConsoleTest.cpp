@@ -70,10 +70,10 @@ std::string Page(const report::Run& run, const report::Limits* limits) {
   return page;
 }
 
-report::Limits Read(const std::string& toml) {
+report::Limits Read(const std::string& toml, const std::string& name = report::kLimitsFileName) {
   report::Limits limits;
   report::Problem problem;
-  EXPECT_TRUE(report::ReadLimits(toml, report::kLimitsFileName, limits, problem)) << problem.text;
+  EXPECT_TRUE(report::ReadLimits(toml, name, limits, problem)) << problem.text;
   return limits;
 }
 
@@ -103,6 +103,7 @@ TEST(AcceptanceConsole, WithoutLimitsNothingChanges) {
   ASSERT_LT(RowOf(o.screen, "Report page: 1234_00.html"), o.screen.size());
   EXPECT_EQ(RowOf(o.screen, "Acceptance"), o.screen.size());
   EXPECT_EQ(o.page, Page(o.run, nullptr));
+  EXPECT_EQ(o.page.find("ACCEPTED"), std::string::npos);
 }
 
 // The folder's file judges the page; the verdict is one line right under
@@ -115,6 +116,8 @@ TEST(AcceptanceConsole, TheFoldersLimitsJudgeThePageAndTheVerdictIsOneLine) {
   ASSERT_LT(page + 1, o.screen.size());
   EXPECT_EQ(o.screen[page + 1], "Acceptance: accepted (3 of 3 criteria)");
   EXPECT_EQ(o.page, Page(o.run, &limits));
+  EXPECT_NE(o.page.find("ACCEPTED"), std::string::npos);
+  EXPECT_EQ(o.page.find("NOT ACCEPTED"), std::string::npos);
   EXPECT_EQ(o.file, Unjudged().file);
   // The verdict's line pushed the screen up by one; nothing else moved.
   const std::vector<std::string>& before = Unjudged().screen;
@@ -125,13 +128,14 @@ TEST(AcceptanceConsole, TheFoldersLimitsJudgeThePageAndTheVerdictIsOneLine) {
   // A failing criterion named with its figure and limit; --limits wins over
   // the folder's file.
   const Outcome failed = RunWith(toml, "[ready]\nmax_mean_s = 0.5\n");
-  const report::Limits strict = Read("[ready]\nmax_mean_s = 0.5\n");
+  const report::Limits strict = Read("[ready]\nmax_mean_s = 0.5\n", "given.toml");
   const std::string verdict = report::VerdictLine(report::Judge(failed.run, strict));
   ASSERT_EQ(verdict.rfind("Acceptance: NOT accepted: Mean Ready time", 0), 0u) << verdict;
   EXPECT_NE(verdict.find("(limit: at most 0.5 s)"), std::string::npos) << verdict;
   ASSERT_GT(verdict.size(), 80u);
   EXPECT_EQ(Wrapped(failed.screen, RowOf(failed.screen, "Report page: ") + 1, 2), verdict);
   EXPECT_EQ(failed.page, Page(failed.run, &strict));
+  EXPECT_NE(failed.page.find("NOT ACCEPTED"), std::string::npos);
 }
 
 // A file that does not read is the one line with its line and reason: the
@@ -141,7 +145,7 @@ TEST(AcceptanceConsole, ABrokenLimitsFileIsOneLineAndJudgesNothing) {
   const size_t page = RowOf(o.screen, "Report page: 1234_00.html");
   ASSERT_LT(page + 1, o.screen.size());
   EXPECT_EQ(o.screen[page + 1].rfind("Acceptance: not judged: limits.toml:5: ", 0), 0u) << o.screen[page + 1];
-  EXPECT_EQ(o.page, Page(o.run, nullptr));
+  EXPECT_EQ(o.page, Unjudged().page);
   EXPECT_EQ(o.file, Unjudged().file);
 
   // Bytes from the file that reach the line cannot act on the terminal.
