@@ -4,7 +4,7 @@
 # with one line naming its line, status 2; then, with limits.toml beside
 # it, vekton.exe on COM1 against vekton-sim: a short run, Esc, Q, and under
 # the line naming the report page the verdict, the page beside the result
-# file; any key, 0, status 0. A second run, on a fresh store, with the file
+# file saying it too; any key, 0, status 0. A second run, on a fresh store, with the file
 # made stricter while it runs: NOT accepted, the line wider than the
 # console window going on in the next row.
 #
@@ -59,7 +59,7 @@ echo "--- the summary's screen ---"
 printf '%s\n' "$summary"
 [[ $(grep -A1 -F "Report page: 1234_00.html" <<<"$summary" | tail -n 1) == "Acceptance: accepted (3 of 3 criteria)" ]] \
   || fail "no verdict 'accepted (3 of 3 criteria)' under the report page's line"
-[[ -s $WORK/1234_00.html ]] || fail "no page beside the result file"
+grep -q 'ACCEPTED' "$WORK/1234_00.html" || fail "the page beside the result file does not say ACCEPTED"
 leave accepted
 
 start_sim --as com1 --speed 10
@@ -76,5 +76,6 @@ printf '%s\n' "$summary"
 verdict=$(grep -A2 -F "Report page: 1234_01.html" <<<"$summary" | tail -n +2 | awk '{ printf "%-80s", $0 }' | sed 's/ *$//')
 [[ $verdict == "Acceptance: NOT accepted: Mean Ready time of all accesses "*" s (limit: at most 0.1 s)" ]] \
   || fail "not the failed criterion with its figure and limit: '$verdict'"
+grep -q 'NOT ACCEPTED' "$WORK/1234_01.html" || fail "the second page does not say NOT ACCEPTED"
 leave failed
 echo "PASS: acceptance_windows (a --limits typo refused at the start; a run accepted, one not, by limits.toml)"
