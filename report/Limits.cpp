@@ -8,6 +8,7 @@
 #define TOML_ENABLE_FORMATTERS 0
 #include <toml++/toml.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <string_view>
@@ -122,6 +123,10 @@ class Reader {
         if (!Table(*node.as_table(), child)) return false;
         continue;
       }
+      // A key before the first table is most likely one whose table line
+      // was forgotten.
+      if (path.empty() && !node.is_table())
+        return Fail(LineOf(key, node), Shown(name) + " stands before any table; it belongs in one such as [run]");
       if (path.empty() || node.is_table()) return Fail(LineOf(key, node), "unknown table [" + Shown(child) + "]");
       if (!Value(path, name, key, node)) return false;
     }
@@ -182,7 +187,7 @@ class Reader {
       ClimateBand& b = limits_.band[v];
       (name == "low" ? b.low : b.high) = value;
       (name == "low" ? low_[v] : high_[v]) = true;
-      bandLine_[v] = line;
+      bandLine_[v] = std::max(bandLine_[v], line);
       b.given = low_[v] && high_[v];
       return true;
     }
