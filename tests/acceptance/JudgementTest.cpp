@@ -20,8 +20,8 @@ using report::Outcome;
 
 namespace {
 
-void SetTimes(HandlingGroup& g, int32_t readyMin, int32_t readyMax, double readySum, int32_t plateMin,
-              int32_t plateMax, double plateSum) {
+void SetTimes(HandlingGroup& g, int32_t readyMin, int32_t readyMax, double readySum, int32_t plateMin, int32_t plateMax,
+              double plateSum) {
   g.ReadyMin = readyMin, g.ReadyMax = readyMax, g.ReadySum = readySum;
   g.PlateMin = plateMin, g.PlateMax = plateMax, g.PlateSum = plateSum;
 }
@@ -146,7 +146,8 @@ TEST(AcceptanceJudgement, EachCriterionPassesAtItsLimitAndFailsOneStepBeyond) {
       const report::CriterionResult out = JudgeOne(run, k.c, beyond);
       EXPECT_EQ(out.outcome, Outcome::kFailed) << out.figure << " " << out.limit;
       EXPECT_EQ(out.margin.rfind('-', 0), 0u) << out.margin;
-      EXPECT_NE(out.figure.substr(0, out.figure.find(' ')), out.limit.substr(out.limit.rfind(' ', out.limit.size() - 3) + 1))
+      EXPECT_NE(out.figure.substr(0, out.figure.find(' ')),
+                out.limit.substr(out.limit.rfind(' ', out.limit.size() - 3) + 1))
           << out.figure << " / " << out.limit;
     }
     if (inside >= 0 && inside <= 1e6 && !(AtLeast(k.c) && k.figure == 0)) {

@@ -50,8 +50,8 @@ TEST(AcceptanceLimits, EveryKeyReadsIntoItsCriterionHoweverTheTableIsWritten) {
     Split(report::CriterionKey(c), table, key);
     ASSERT_FALSE(key.empty()) << i;
     // A value of the key's own kind that is not the default of anything.
-    const bool count = key == "min_accesses" || key == "max_car_pos_errors" || key == "max_not_counted" ||
-                       key == "max_losses";
+    const bool count =
+        key == "min_accesses" || key == "max_car_pos_errors" || key == "max_not_counted" || key == "max_losses";
     const bool share = key == "min_inside_share";
     const std::string value = c == report::kRunComplete ? "true" : count ? "7" : share ? "0.25" : "3.5";
     const double expected = c == report::kRunComplete ? 1 : count ? 7 : share ? 0.25 : 3.5;
@@ -163,7 +163,7 @@ TEST(AcceptanceLimits, EveryMistakeIsRefusedWithItsLineAndReason) {
       {"[climate.temperature]\nlow = 37.5\nhigh = 36.5\n", 3, "low is above its high"},
       {"[climate.humidity]\nmin_inside_share = 0.9\n", 1, "needs low and high"},
       // The protocol's texts.
-      {"[store]\ncustomer = \"" "\x41\\u001B[2J\"\n", 2, "store.customer holds a control character"},
+      {"[store]\ncustomer = \"A\\u001B[2J\"\n", 2, "store.customer holds a control character"},
       {"[store]\nsite = \"a\\tb\"\n", 2, "store.site holds a control character"},
       {"[store]\norder = \"12345678901234567890123456789012345678901234567890123456789012345678901234567890"
        "12345678901234567890123456789012345678901234567890123456789012345678901234567890"
