@@ -335,7 +335,8 @@ std::string VerdictLine(const Judgement& j) {
   } else {
     line = "Acceptance: NOT accepted: " + f->asked + " " + f->figure + " (limit: " + f->limit + ")";
   }
-  // The console shows it in its own code page: the degree sign goes.
+  // The console shows it in its own code page: the degree sign goes, and
+  // so would any control character that came with a reason.
   std::string ascii;
   for (size_t i = 0; i < line.size(); ++i) {
     if (line.compare(i, 3, " \xC2\xB0") == 0) {
@@ -343,7 +344,8 @@ std::string VerdictLine(const Judgement& j) {
       ascii += ' ';
       continue;
     }
-    if (static_cast<unsigned char>(line[i]) < 0x80) ascii += line[i];
+    const auto c = static_cast<unsigned char>(line[i]);
+    if (c >= 0x20 && c < 0x7F) ascii += line[i];
   }
   return ascii;
 }

@@ -110,6 +110,16 @@ std::string Plain(double v) {
   return s;
 }
 
+// A text from the file (a name, or the parser's reason, which quotes what it
+// stumbled on) as a message shows it: printable ASCII, the rest as '?', cut
+// at `max` bytes. A message goes to the console as it stands.
+std::string Printable(std::string_view s, size_t max) {
+  std::string out;
+  for (char c : s.substr(0, max)) out.push_back(c >= 0x20 && c < 0x7F ? c : '?');
+  if (s.size() > max) out += "...";
+  return out;
+}
+
 class Reader {
  public:
   Reader(Limits& limits, Problem& error) : limits_(limits), error_(error) {}
@@ -163,12 +173,7 @@ class Reader {
 
   // A name from the file as a message shows it: printable ASCII, the rest
   // as '?', cut at 40.
-  static std::string Shown(std::string_view s) {
-    std::string out;
-    for (char c : s.substr(0, 40)) out.push_back(c >= 0x20 && c < 0x7F ? c : '?');
-    if (s.size() > 40) out += "...";
-    return out;
-  }
+  static std::string Shown(std::string_view s) { return Printable(s, 40); }
 
   bool Fail(int line, std::string reason) {
     error_.line = line;
@@ -264,7 +269,7 @@ bool ReadLimits(std::string_view text, std::string_view name, Limits& limits, Pr
   if (!parsed) {
     const toml::parse_error& e = parsed.error();
     error.line = static_cast<int>(e.source().begin.line);
-    error.text = std::string(e.description());
+    error.text = Printable(e.description(), 200);
     return false;
   }
   Limits read;

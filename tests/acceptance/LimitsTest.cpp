@@ -130,6 +130,8 @@ TEST(AcceptanceLimits, EveryMistakeIsRefusedWithItsLineAndReason) {
       {"[run]\nmin_hours = = 8\n", 2, ""},
       {"[run]\nmin_hours = 8\nmin_hours = 9\n", 3, ""},
       {"[run\n", 1, ""},
+      // The parser quotes what it stumbled on; the reason goes to a console.
+      {"[run]\ncomplete = fals\x1b[2Je\n", 2, "expected 'false'"},
       // Names that do not exist.
       {"[run]\nmin_hours = 8\n\n[rnu]\nmin_hours = 8\n", 4, "unknown table [rnu]"},
       {"[ready.lod]\nmax_mean_s = 3\n", 1, "unknown table [ready.lod]"},
