@@ -120,6 +120,65 @@ std::string Printable(std::string_view s, size_t max) {
   return out;
 }
 
+// toml++ 3.3 reaches a point it declares unreachable (undefined behaviour:
+// anything may happen) when it asks whether certain non-ASCII characters
+// are blanks, which it does for one standing outside a string and for one
+// after a backslash in a multi-line string. A limits file's names, numbers
+// and booleans are ASCII, and its texts are in quotes: such a character is
+// refused here, with its line, before the parser sees it. 0 when there is
+// none; strings and comments may hold any.
+int NonAsciiOutsideQuotes(std::string_view t) {
+  enum { kCode, kComment, kBasic, kLiteral, kMultiBasic, kMultiLiteral } state = kCode;
+  const auto high = [&t](size_t i) { return i < t.size() && static_cast<unsigned char>(t[i]) >= 0x80; };
+  const auto at = [&t](size_t i, std::string_view s) { return t.compare(i, s.size(), s) == 0; };
+  int line = 1;
+  size_t i = at(0, "\xEF\xBB\xBF") ? 3 : 0;  // a byte-order mark is read as nothing
+  for (; i < t.size(); ++i) {
+    const char c = t[i];
+    if (c == '\n') ++line;
+    switch (state) {
+      case kCode:
+        if (high(i)) return line;
+        if (c == '#') state = kComment;
+        if (c == '"') state = at(i, "\"\"\"") ? (i += 2, kMultiBasic) : kBasic;
+        if (c == '\'') state = at(i, "\'\'\'") ? (i += 2, kMultiLiteral) : kLiteral;
+        break;
+      case kComment:
+        if (c == '\n') state = kCode;
+        break;
+      case kBasic:
+        if (c == '\\' && i + 1 < t.size() && t[i + 1] != '\n') ++i;
+        else if (c == '"' || c == '\n') state = kCode;
+        break;
+      case kLiteral:
+        if (c == '\'' || c == '\n') state = kCode;
+        break;
+      case kMultiBasic:
+        if (c == '\\') {
+          // A line-ending backslash: the blanks and line ends after it are
+          // skipped, each one asked about.
+          size_t j = i + 1;
+          while (j < t.size() && (t[j] == ' ' || t[j] == '\t' || t[j] == '\r' || t[j] == '\n')) line += t[j++] == '\n';
+          if (high(j)) return line;
+          i = j == i + 1 ? j : j - 1;  // an escape takes the character after it
+        } else if (at(i, "\"\"\"")) {
+          i += 2;
+          while (i + 1 < t.size() && t[i + 1] == '"') ++i;  // up to two quotes of the text before the end
+          state = kCode;
+        }
+        break;
+      case kMultiLiteral:
+        if (at(i, "\'\'\'")) {
+          i += 2;
+          while (i + 1 < t.size() && t[i + 1] == '\'') ++i;
+          state = kCode;
+        }
+        break;
+    }
+  }
+  return 0;
+}
+
 class Reader {
  public:
   Reader(Limits& limits, Problem& error) : limits_(limits), error_(error) {}
@@ -265,6 +324,11 @@ int Limits::Asked() const {
 
 bool ReadLimits(std::string_view text, std::string_view name, Limits& limits, Problem& error) {
   error = Problem{};
+  if (const int line = NonAsciiOutsideQuotes(text)) {
+    error.line = line;
+    error.text = "a character that is not ASCII outside quotes (names and numbers are ASCII, texts go in quotes)";
+    return false;
+  }
   toml::parse_result parsed = toml::parse(text, name);
   if (!parsed) {
     const toml::parse_error& e = parsed.error();

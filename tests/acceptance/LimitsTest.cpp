@@ -106,6 +106,14 @@ TEST(AcceptanceLimits, BandsStoreTextsAndTheRunsCompleteness) {
   EXPECT_EQ(r.limits.order, std::string(200, '7'));
   EXPECT_EQ(r.limits.Asked(), 1);
 
+  // Any character in a comment or a text, the byte-order mark of a file
+  // saved on Windows.
+  r = ReadText("\xEF\xBB\xBF# Kunde: M\xC3\xBCller\n[store]\nsite = '''Geb\xC3\xA4ude \"4\"'''\n"
+               "model = \"\"\"V-40 \\\n   \\u00A7\xC2\xA7\"\"\"  # \xC2\xA7\n");
+  ASSERT_TRUE(r.ok) << r.error.line << ": " << r.error.text;
+  EXPECT_EQ(r.limits.site, "Geb\xC3\xA4ude \"4\"");
+  EXPECT_EQ(r.limits.model, "V-40 \xC2\xA7\xC2\xA7");
+
   // An empty file (or one of comments) asks only that the run is complete.
   for (const char* text : {"", "# nothing yet\n\n"}) {
     r = ReadText(text);
@@ -132,6 +140,9 @@ TEST(AcceptanceLimits, EveryMistakeIsRefusedWithItsLineAndReason) {
       {"[run\n", 1, ""},
       // The parser quotes what it stumbled on; the reason goes to a console.
       {"[run]\ncomplete = fals\x1b[2Je\n", 2, "expected 'false'"},
+      // A character the parser cannot be trusted with outside quotes.
+      {"[store]\ncustomer = \"A\"\n[geb\xC3\xA4ude]\n", 3, "not ASCII outside quotes"},
+      {"[store]\nsite = \"\"\"Hall \\\n  \xC2\xA7 4\"\"\"\n", 3, "not ASCII"},
       // Names that do not exist.
       {"[run]\nmin_hours = 8\n\n[rnu]\nmin_hours = 8\n", 4, "unknown table [rnu]"},
       {"[ready.lod]\nmax_mean_s = 3\n", 1, "unknown table [ready.lod]"},
