@@ -122,56 +122,105 @@ std::string Printable(std::string_view s, size_t max) {
 
 // toml++ 3.3 reaches a point it declares unreachable (undefined behaviour:
 // anything may happen) when it asks whether certain non-ASCII characters
-// are blanks, which it does for one standing outside a string and for one
-// after a backslash in a multi-line string. A limits file's names, numbers
-// and booleans are ASCII, and its texts are in quotes: such a character is
-// refused here, with its line, before the parser sees it. 0 when there is
-// none; strings and comments may hold any.
+// are blanks, which it does for every character outside a string or a
+// comment, and for one after a backslash in a multi-line string. A limits
+// file's names, numbers and booleans are ASCII, its texts are in quotes:
+// such a character is refused here, with its line, before the parser sees
+// it. 0 when there is none.
+//
+// Where a string starts is followed as the parser follows it, erring on
+// the side of refusing: a quote opens a string only where a key or a value
+// begins. A value that is not a string, an array or a table (a number, a
+// word) is read up to a blank, ] } , or #, quotes and all.
+bool BareKeyCharacter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+}
+
 int NonAsciiOutsideQuotes(std::string_view t) {
-  enum { kCode, kComment, kBasic, kLiteral, kMultiBasic, kMultiLiteral } state = kCode;
+  enum { kKey, kBareKey, kAfterKey, kValue, kBareValue, kAfterValue, kComment, kString };
+  enum { kBasic, kLiteral, kMultiBasic, kMultiLiteral };
+  int state = kKey, string = kBasic, afterString = kAfterKey;
   const auto high = [&t](size_t i) { return i < t.size() && static_cast<unsigned char>(t[i]) >= 0x80; };
   const auto at = [&t](size_t i, std::string_view s) { return t.compare(i, s.size(), s) == 0; };
+  // A string opens at i (a key's or a value's): i moved onto its last quote.
+  const auto open = [&](size_t& i, int after) {
+    const bool basic = t[i] == '"';
+    const bool multi = at(i, basic ? "\"\"\"" : "'''");
+    if (multi) i += 2;
+    string = basic ? (multi ? kMultiBasic : kBasic) : (multi ? kMultiLiteral : kLiteral);
+    afterString = after;
+    return kString;
+  };
   int line = 1;
   size_t i = at(0, "\xEF\xBB\xBF") ? 3 : 0;  // a byte-order mark is read as nothing
   for (; i < t.size(); ++i) {
     const char c = t[i];
+    const bool blank = c == ' ' || c == '\t' || c == '\r';
     if (c == '\n') ++line;
+    if (state < kComment) {
+      if (high(i)) return line;
+      if (c == '\n' || c == '#') {
+        state = c == '#' ? kComment : kKey;
+        continue;
+      }
+    }
     switch (state) {
-      case kCode:
-        if (high(i)) return line;
-        if (c == '#') state = kComment;
-        if (c == '"') state = at(i, "\"\"\"") ? (i += 2, kMultiBasic) : kBasic;
-        if (c == '\'') state = at(i, "\'\'\'") ? (i += 2, kMultiLiteral) : kLiteral;
+      case kKey:
+        if (c == '"' || c == '\'')
+          state = open(i, kAfterKey);
+        else if (BareKeyCharacter(c))
+          state = kBareKey;
+        else if (!blank && c != '[' && c != '.' && c != '{')
+          state = kAfterValue;
+        break;
+      case kBareKey:
+        if (BareKeyCharacter(c)) break;
+        state = kAfterKey;
+        [[fallthrough]];
+      case kAfterKey:
+        if (c == '.') state = kKey;
+        if (c == '=') state = kValue;
+        if (c == ']') state = kAfterValue;
+        break;
+      case kValue:
+        if (c == '"' || c == '\'')
+          state = open(i, kAfterValue);
+        else if (c == '{')
+          state = kKey;
+        else if (c == ']' || c == '}')
+          state = kAfterValue;
+        else if (!blank && c != '[' && c != ',')
+          state = kBareValue;
+        break;
+      case kBareValue:
+        if (blank || c == ']' || c == '}') state = kAfterValue;
+        if (c == ',') state = kValue;
+        break;
+      case kAfterValue:
+        if (c == ',') state = kValue;
         break;
       case kComment:
-        if (c == '\n') state = kCode;
+        if (c == '\n') state = kKey;
         break;
-      case kBasic:
-        if (c == '\\' && i + 1 < t.size() && t[i + 1] != '\n') ++i;
-        else if (c == '"' || c == '\n') state = kCode;
-        break;
-      case kLiteral:
-        if (c == '\'' || c == '\n') state = kCode;
-        break;
-      case kMultiBasic:
-        if (c == '\\') {
-          // A line-ending backslash: the blanks and line ends after it are
-          // skipped, each one asked about.
+      case kString:
+        if (string == kBasic) {
+          if (c == '\\' && i + 1 < t.size() && t[i + 1] != '\n')
+            ++i;
+          else if (c == '"' || c == '\n')
+            state = c == '"' ? afterString : kKey;
+        } else if (string == kLiteral) {
+          if (c == '\'' || c == '\n') state = c == '\'' ? afterString : kKey;
+        } else if (string == kMultiBasic && c == '\\') {
+          // What follows a backslash is asked about, and after a line end
+          // every blank and line end until the text goes on.
           size_t j = i + 1;
           while (j < t.size() && (t[j] == ' ' || t[j] == '\t' || t[j] == '\r' || t[j] == '\n')) line += t[j++] == '\n';
           if (high(j)) return line;
           i = j == i + 1 ? j : j - 1;  // an escape takes the character after it
-        } else if (at(i, "\"\"\"")) {
+        } else if (at(i, string == kMultiBasic ? "\"\"\"" : "'''")) {
           i += 2;
-          while (i + 1 < t.size() && t[i + 1] == '"') ++i;  // up to two quotes of the text before the end
-          state = kCode;
-        }
-        break;
-      case kMultiLiteral:
-        if (at(i, "\'\'\'")) {
-          i += 2;
-          while (i + 1 < t.size() && t[i + 1] == '\'') ++i;
-          state = kCode;
+          while (i + 1 < t.size() && t[i + 1] == t[i]) ++i;  // quotes of the text just before its end
+          state = afterString;
         }
         break;
     }

@@ -101,8 +101,7 @@ void CheckLimits(const uint8_t* data, size_t size) {
     FUZZ_CHECK(limits.customer == "before" && limits.Asked() == 0, "a refused file changed the limits");
     return;
   }
-  for (const auto& l : limits.limit)
-    FUZZ_CHECK(!l || (std::isfinite(*l) && *l >= 0), "a limit negative or not finite");
+  for (const auto& l : limits.limit) FUZZ_CHECK(!l || (std::isfinite(*l) && *l >= 0), "a limit negative or not finite");
   for (int v = 0; v < 3; ++v) {
     const report::ClimateBand& b = limits.band[v];
     FUZZ_CHECK(!b.given || (std::isfinite(b.low) && std::isfinite(b.high) && b.low <= b.high), "a band reversed");

@@ -108,8 +108,9 @@ TEST(AcceptanceLimits, BandsStoreTextsAndTheRunsCompleteness) {
 
   // Any character in a comment or a text, the byte-order mark of a file
   // saved on Windows.
-  r = ReadText("\xEF\xBB\xBF# Kunde: M\xC3\xBCller\n[store]\nsite = '''Geb\xC3\xA4ude \"4\"'''\n"
-               "model = \"\"\"V-40 \\\n   \\u00A7\xC2\xA7\"\"\"  # \xC2\xA7\n");
+  r = ReadText(
+      "\xEF\xBB\xBF# Kunde: M\xC3\xBCller\n[store]\nsite = '''Geb\xC3\xA4ude \"4\"'''\n"
+      "model = \"\"\"V-40 \\\n   \\u00A7\xC2\xA7\"\"\"  # \xC2\xA7\n");
   ASSERT_TRUE(r.ok) << r.error.line << ": " << r.error.text;
   EXPECT_EQ(r.limits.site, "Geb\xC3\xA4ude \"4\"");
   EXPECT_EQ(r.limits.model, "V-40 \xC2\xA7\xC2\xA7");
@@ -143,6 +144,10 @@ TEST(AcceptanceLimits, EveryMistakeIsRefusedWithItsLineAndReason) {
       // A character the parser cannot be trusted with outside quotes.
       {"[store]\ncustomer = \"A\"\n[geb\xC3\xA4ude]\n", 3, "not ASCII outside quotes"},
       {"[store]\nsite = \"\"\"Hall \\\n  \xC2\xA7 4\"\"\"\n", 3, "not ASCII"},
+      // A quote inside a number or a word does not open a text.
+      {"[ready]\nmax_mean_s = 20.'''\xC3\xA4'''\n", 2, "not ASCII"},
+      {"[store]\nsite =5'Geb\xC3\xA4ude'\n", 2, "not ASCII"},
+      {"d = 2000-01-01 \"\xC3\xA4\"\n", 1, "not ASCII"},
       // Names that do not exist.
       {"[run]\nmin_hours = 8\n\n[rnu]\nmin_hours = 8\n", 4, "unknown table [rnu]"},
       {"[ready.lod]\nmax_mean_s = 3\n", 1, "unknown table [ready.lod]"},
