@@ -48,6 +48,10 @@ void NoteResultOpen(std::string_view file) { TraceEvent(trace::Word::kResult, "o
 
 void NoteResultClose(std::string_view file) { TraceEvent(trace::Word::kResult, "close " + std::string(file)); }
 
+void NoteResultVerdict(std::string_view file, std::string_view line) {
+  TraceEvent(trace::Word::kResult, "verdict " + std::string(file) + " " + std::string(line));
+}
+
 bool TraceStoppedNotice(std::string& line, size_t width) {
   std::string file;
   int code = 0;

@@ -27,6 +27,9 @@ void RunNotedTest(std::string_view name, void (*run)());
 // A result file made and closed: RESULT "open <file>" / "close <file>".
 void NoteResultOpen(std::string_view file);
 void NoteResultClose(std::string_view file);
+// The judgement of a closed result file by a limits file: RESULT
+// "verdict <file> <line>", the line as the screen shows it.
+void NoteResultVerdict(std::string_view file, std::string_view line);
 
 // "Trace stopped: <file> E<code>" once a failure has stopped the recorder
 // (it stays so for the run); false while the trace is fine or off. A line

@@ -11,7 +11,7 @@ namespace {
 
 constexpr const char* kHelp =
     "Usage: vekton [--help | --version]\n"
-    "       vekton [--trace DIR] [--trace-max MB] [--no-trace]\n"
+    "       vekton [--trace DIR] [--trace-max MB] [--no-trace] [--limits FILE]\n"
     "\n"
     "The Vekton service console: the tests and service screens of the Vekton\n"
     "automated microplate store, over one serial line to the store's KV-PLC.\n"
@@ -45,12 +45,23 @@ constexpr const char* kHelp =
     "made or written does not stop the console: the main menu's last line says\n"
     "\"Trace stopped:\" with the file and the system's error code.\n"
     "\n"
+    "Acceptance: when the folder the console is started in (where it writes\n"
+    "its result files) holds limits.toml, or --limits names a file, the\n"
+    "random-access test's report page is judged by those limits, and one line\n"
+    "after the summary says the verdict (\"Acceptance: accepted ...\" or\n"
+    "\"Acceptance: NOT accepted: ...\" with the first criterion that failed).\n"
+    "The file is read again when the page is written. A --limits file that\n"
+    "cannot be read or is refused stops the start with its line and reason.\n"
+    "\n"
     "Options:\n"
     "  --help, -h        this text\n"
     "  --version         the program's version\n"
     "  --trace DIR       keep the trace in folder DIR instead\n"
     "  --trace-max MB    the trace folder's bound in MB, 1 to 1048576 (256)\n"
     "  --no-trace        keep no trace\n"
+    "  --limits FILE     judge the random-access test by the limits in FILE\n"
+    "                    (TOML, as vekton-report --limits) instead of\n"
+    "                    limits.toml in the current folder\n"
     "\n"
     "Exit status: 0 ended from the main menu; 2 a usage error or no terminal;\n"
     "128 + the signal when ended by one (129 the terminal hung up or the\n"
@@ -90,13 +101,33 @@ int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, 
 
 int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                        TraceSetup& trace) {
+  std::string dropped;
+  return ConsoleCommandLine(args, out, err, trace, dropped);
+}
+
+int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                       TraceSetup& trace, std::string& limitsFile) {
   // Left to right, as vekton-report reads its own: --help and --version act
   // where they stand, an option's value is the argument after it, and the
   // first argument that is none of these is the mistake.
   trace = TraceSetup{};
-  bool noTrace = false;
+  limitsFile.clear();
+  bool noTrace = false, limitsGiven = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == "--limits") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) {
+        err << "vekton: --limits needs a file name (see --help)\n";
+        return kConsoleUsageExit;
+      }
+      if (limitsGiven) {
+        err << "vekton: --limits given twice (see --help)\n";
+        return kConsoleUsageExit;
+      }
+      limitsGiven = true;
+      limitsFile = args[++i];
+      continue;
+    }
     if (a == "--trace" || a == "--trace-max") {
       if (i + 1 >= args.size() || args[i + 1].empty()) {
         err << "vekton: " << a << (a == "--trace" ? " needs a folder" : " needs a number of MB") << " (see --help)\n";
@@ -135,5 +166,13 @@ int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, 
     return kConsoleUsageExit;
   }
   if (noTrace) trace.on = false;
+  if (limitsGiven) {
+    report::Limits limits;
+    std::string message;
+    if (!report::ReadLimitsFile(limitsFile, limits, message)) {
+      err << "vekton: " << message << "\n";
+      return kConsoleUsageExit;
+    }
+  }
   return kConsoleStart;
 }

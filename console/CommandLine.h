@@ -1,5 +1,5 @@
 // The console's command line. Started without arguments (or with the trace
-// options alone) the console takes over the terminal; --help and --version
+// and limits options alone) the console takes over the terminal; --help and --version
 // only print, and anything else is a usage error. Nothing here touches the
 // terminal, so both work with standard output redirected.
 #pragma once
@@ -21,11 +21,20 @@
 //   --no-trace        nothing recorded, whatever the other two say.
 // A later --trace or --trace-max replaces an earlier one. trace is only
 // meaningful when kConsoleStart is returned.
+//
+// --limits FILE names the limits file that judges the random-access test's
+// page instead of limits.toml in the folder of the result files; given
+// once, it lands in limitsFile (empty without it). The file is read and
+// checked here, before the terminal is taken, so that a typo stops the
+// start rather than an overnight run's verdict: a file not read or refused
+// is one line "vekton: FILE:LINE: reason" and status 2.
 constexpr int kConsoleStart = -1;
 constexpr unsigned kTraceMaxMb = 1048576;
 int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                       TraceSetup& trace, std::string& limitsFile);
+// The same, the limits file's name dropped, or the trace's setup as well.
+int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                        TraceSetup& trace);
-// The same, the trace options read and their setup dropped.
 int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // The text of --help; the port mapping it names is the platform's.

@@ -10,6 +10,7 @@
 // goes through the transfer station.
 #pragma once
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "comLib3/ShortStr.h"
@@ -35,6 +36,14 @@ extern ShortStr ResultFileName;
 // place: registered with the first result file, it stays for the program's
 // life and acts only while a file is open.
 extern bool ResultFileExitHook;
+
+// The limits file given on the command line (--limits), empty for none.
+// When the run's page is written, this file, or else limits.toml in the
+// folder of the result files when there is one, is read (then, so that a
+// file mended during the run counts) and judges the page; one line after
+// the summary says the verdict. Left alone by RandomAccessInit: it is the
+// program's start-up setting.
+extern std::string LimitsFile;
 
 // A carousel position (or cassette) that the car selection allows.
 bool CarSelected(int32_t position);

@@ -18,11 +18,13 @@
 #include "console/RandomAccess.h"
 #include "platform/Crt.h"
 #include "platform/Platform.h"
+#include "platform/System.h"
 #include "platform/TextFile.h"
 #include "report/Cli.h"
 #include "report/Page.h"
 
 ShortStr ResultFileName;
+std::string LimitsFile;
 
 namespace {
 
@@ -116,22 +118,55 @@ void LineLossLine() {
   }
 }
 
+// A line for the screen from text that came from a file: its control bytes
+// could act on the terminal and its non-ASCII bytes would show as the code
+// page's glyphs, so both become '?'.
+ShortStr ScreenSafe(std::string_view text) {
+  ShortStr s;
+  for (char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    s += b < 0x20 || b >= 0x7F ? '?' : c;
+  }
+  return s;
+}
+
+// Which limits judge the run: the file given at the start, else the
+// folder's limits.toml. False when there are none (nothing is said then);
+// otherwise either limits holds them or why says why they cannot be had.
+bool RunLimits(report::Limits& limits, std::string& why) {
+  std::string path = LimitsFile;
+  if (path.empty()) {
+    if (FSearch(report::kLimitsFileName, "").empty()) return false;
+    path = report::kLimitsFileName;
+  }
+  if (!report::ReadLimitsFile(path, limits, why) && why.empty()) why = path + ": cannot be read";
+  return true;
+}
+
 // The closed result file read back (it is only ever read from here on) and
 // its page written beside it, never over an existing file. One line on the
-// screen says where the page is or why there is none; the summary above it
-// stays as it is.
+// screen says where the page is or why there is none, and, with limits, one
+// more the verdict; the summary above them stays as it is.
 void WriteRunPage() {
   if (!ResultFileCreated) return;
   ResultFileCreated = false;
   const std::string spf = ResultFileName.str();
   const std::string page = report::PagePathFor(spf);
+  report::Limits limits;
+  std::string limitsTrouble;
+  const bool judging = RunLimits(limits, limitsTrouble);
+  const bool judged = judging && limitsTrouble.empty();
   report::Run run;
   const report::ReadOutcome read = report::ReadRunFile(spf, run);
-  ShortStr line;
+  ShortStr line, verdict;
+  if (judging && !judged) verdict = ScreenSafe("Acceptance: not judged: " + limitsTrouble);
   if (!read.read) {
     line = ShortStr("Report page not written: ") + ResultFileName + " " + read.message;
+    if (judged) verdict = ScreenSafe("Acceptance: not judged: " + spf + " was not read back");
   } else {
-    const int error = FileWriteWhole(page, report::WritePage({run}, "vekton " VEKTON_VERSION), false);
+    if (judged) verdict = ScreenSafe(report::VerdictLine(report::Judge(run, limits)));
+    const int error =
+        FileWriteWhole(page, report::WritePage({run}, "vekton " VEKTON_VERSION, judged ? &limits : nullptr), false);
     if (error == 0)
       line = ShortStr("Report page: ") + page;
     else if (error == FileExistsError())
@@ -142,6 +177,10 @@ void WriteRunPage() {
   if (WhereX() != 1) NewLine();
   WriteText(line);
   NewLine();
+  if (verdict.empty()) return;
+  WriteText(verdict);
+  NewLine();
+  NoteResultVerdict(ResultFileName.view(), verdict.view());
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "comLib3/comLib3.h"
 #include "console/CommandLine.h"
 #include "console/Console.h"
+#include "console/RandomAccess.h"
 #include "platform/Platform.h"
 #include "platform/Trace.h"
 
@@ -22,8 +23,11 @@ void ClosePortOnExit() {
 
 int main(int argc, char** argv) {
   // --help and --version print and end before the terminal is touched.
+  // So is a --limits file that cannot be read or is refused.
   TraceSetup trace;
-  const int status = ConsoleCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr, trace);
+  std::string limitsFile;
+  const int status =
+      ConsoleCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr, trace, limitsFile);
   if (status != kConsoleStart) return status;
   // Before the terminal is taken, so the run's clock starts with the program.
   // A folder that cannot be made stops nothing: the main menu says so.
@@ -35,6 +39,7 @@ int main(int argc, char** argv) {
   }
   PlatformAddExitHook(ClosePortOnExit);
   InitAllUnits();
+  LimitsFile = limitsFile;
   ResetKeys();
   GetScreenSize();
   const int code = VektonMain();

@@ -293,15 +293,25 @@ Judgement Judge(const Run& run, const Limits& limits) {
       r.figure = v == 1 ? "yes" : "no";
       if (!passed) r.why = row.figure.why;
     } else {
-      // Enough decimals that a figure that failed never shows as its limit.
-      int d = row.decimals;
-      while (!passed && d < row.decimals + 3 && Fixed(v * scale, d) == Exact(limit * scale, row.decimals)) ++d;
+      // The figure and the margin to as many decimals as the limit shows
+      // (a limit of 12.25 s against 12.3 s is 0.05 s off, not 0.1), and
+      // enough more that a figure that failed never shows as its limit nor
+      // its margin as nothing.
+      const std::string limitText = Exact(limit * scale, row.decimals);
+      const size_t point = limitText.find('.');
+      int d = point == std::string::npos ? row.decimals : static_cast<int>(limitText.size() - point - 1);
+      d = std::max(d, row.decimals);
+      while (!passed && d < 6 && Fixed(v * scale, d) == Fixed(limit * scale, d)) ++d;
       r.figure = Fixed(v * scale, d) + row.unit;
       const double margin = (row.compare == Compare::kAtLeast ? v - limit : limit - v) * scale;
-      std::string m = Fixed(margin, d);
-      if (Fixed(std::fabs(margin), d) == Fixed(0, d))
-        m = Fixed(0, d);
-      else if (margin > 0)
+      int md = d;
+      while (!passed && md < 6 && Fixed(std::fabs(margin), md) == Fixed(0, md)) ++md;
+      std::string m = Fixed(margin, md);
+      if (!passed && m[0] != '-')
+        m.insert(0, 1, '-');
+      else if (passed && Fixed(std::fabs(margin), md) == Fixed(0, md))
+        m = Fixed(0, md);
+      else if (passed && margin > 0)
         m.insert(0, 1, '+');
       r.margin = m + row.unit;
     }
@@ -325,7 +335,8 @@ std::string VerdictLine(const Judgement& j) {
   } else {
     line = "Acceptance: NOT accepted: " + f->asked + " " + f->figure + " (limit: " + f->limit + ")";
   }
-  // The console shows it in its own code page: the degree sign goes.
+  // The console shows it in its own code page: the degree sign goes, and
+  // so would any control character that came with a reason.
   std::string ascii;
   for (size_t i = 0; i < line.size(); ++i) {
     if (line.compare(i, 3, " \xC2\xB0") == 0) {
@@ -333,7 +344,8 @@ std::string VerdictLine(const Judgement& j) {
       ascii += ' ';
       continue;
     }
-    if (static_cast<unsigned char>(line[i]) < 0x80) ascii += line[i];
+    const auto c = static_cast<unsigned char>(line[i]);
+    if (c >= 0x20 && c < 0x7F) ascii += line[i];
   }
   return ascii;
 }

@@ -8,6 +8,7 @@
 #define TOML_ENABLE_FORMATTERS 0
 #include <toml++/toml.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <string_view>
@@ -109,6 +110,124 @@ std::string Plain(double v) {
   return s;
 }
 
+// A text from the file (a name, or the parser's reason, which quotes what it
+// stumbled on) as a message shows it: printable ASCII, the rest as '?', cut
+// at `max` bytes. A message goes to the console as it stands.
+std::string Printable(std::string_view s, size_t max) {
+  std::string out;
+  for (char c : s.substr(0, max)) out.push_back(c >= 0x20 && c < 0x7F ? c : '?');
+  if (s.size() > max) out += "...";
+  return out;
+}
+
+// toml++ 3.3 reaches a point it declares unreachable (undefined behaviour:
+// anything may happen) when it asks whether certain non-ASCII characters
+// are blanks, which it does for every character outside a string or a
+// comment, and for one after a backslash in a multi-line string. A limits
+// file's names, numbers and booleans are ASCII, its texts are in quotes:
+// such a character is refused here, with its line, before the parser sees
+// it. 0 when there is none.
+//
+// Where a string starts is followed as the parser follows it, erring on
+// the side of refusing: a quote opens a string only where a key or a value
+// begins. A value that is not a string, an array or a table (a number, a
+// word) is read up to a blank, ] } , or #, quotes and all.
+bool BareKeyCharacter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
+}
+
+int NonAsciiOutsideQuotes(std::string_view t) {
+  enum { kKey, kBareKey, kAfterKey, kValue, kBareValue, kAfterValue, kComment, kString };
+  enum { kBasic, kLiteral, kMultiBasic, kMultiLiteral };
+  int state = kKey, string = kBasic, afterString = kAfterKey;
+  const auto high = [&t](size_t i) { return i < t.size() && static_cast<unsigned char>(t[i]) >= 0x80; };
+  const auto at = [&t](size_t i, std::string_view s) { return t.compare(i, s.size(), s) == 0; };
+  // A string opens at i (a key's or a value's): i moved onto its last quote.
+  const auto open = [&](size_t& i, int after) {
+    const bool basic = t[i] == '"';
+    const bool multi = at(i, basic ? "\"\"\"" : "'''");
+    if (multi) i += 2;
+    string = basic ? (multi ? kMultiBasic : kBasic) : (multi ? kMultiLiteral : kLiteral);
+    afterString = after;
+    return kString;
+  };
+  int line = 1;
+  size_t i = at(0, "\xEF\xBB\xBF") ? 3 : 0;  // a byte-order mark is read as nothing
+  for (; i < t.size(); ++i) {
+    const char c = t[i];
+    const bool blank = c == ' ' || c == '\t' || c == '\r';
+    if (c == '\n') ++line;
+    if (state < kComment) {
+      if (high(i)) return line;
+      if (c == '\n' || c == '#') {
+        state = c == '#' ? kComment : kKey;
+        continue;
+      }
+    }
+    switch (state) {
+      case kKey:
+        if (c == '"' || c == '\'')
+          state = open(i, kAfterKey);
+        else if (BareKeyCharacter(c))
+          state = kBareKey;
+        else if (!blank && c != '[' && c != '.' && c != '{')
+          state = kAfterValue;
+        break;
+      case kBareKey:
+        if (BareKeyCharacter(c)) break;
+        state = kAfterKey;
+        [[fallthrough]];
+      case kAfterKey:
+        if (c == '.') state = kKey;
+        if (c == '=') state = kValue;
+        if (c == ']') state = kAfterValue;
+        break;
+      case kValue:
+        if (c == '"' || c == '\'')
+          state = open(i, kAfterValue);
+        else if (c == '{')
+          state = kKey;
+        else if (c == ']' || c == '}')
+          state = kAfterValue;
+        else if (!blank && c != '[' && c != ',')
+          state = kBareValue;
+        break;
+      case kBareValue:
+        if (blank || c == ']' || c == '}') state = kAfterValue;
+        if (c == ',') state = kValue;
+        break;
+      case kAfterValue:
+        if (c == ',') state = kValue;
+        break;
+      case kComment:
+        if (c == '\n') state = kKey;
+        break;
+      case kString:
+        if (string == kBasic) {
+          if (c == '\\' && i + 1 < t.size() && t[i + 1] != '\n')
+            ++i;
+          else if (c == '"' || c == '\n')
+            state = c == '"' ? afterString : kKey;
+        } else if (string == kLiteral) {
+          if (c == '\'' || c == '\n') state = c == '\'' ? afterString : kKey;
+        } else if (string == kMultiBasic && c == '\\') {
+          // What follows a backslash is asked about, and after a line end
+          // every blank and line end until the text goes on.
+          size_t j = i + 1;
+          while (j < t.size() && (t[j] == ' ' || t[j] == '\t' || t[j] == '\r' || t[j] == '\n')) line += t[j++] == '\n';
+          if (high(j)) return line;
+          i = j == i + 1 ? j : j - 1;  // an escape takes the character after it
+        } else if (at(i, string == kMultiBasic ? "\"\"\"" : "'''")) {
+          i += 2;
+          while (i + 1 < t.size() && t[i + 1] == t[i]) ++i;  // quotes of the text just before its end
+          state = afterString;
+        }
+        break;
+    }
+  }
+  return 0;
+}
+
 class Reader {
  public:
   Reader(Limits& limits, Problem& error) : limits_(limits), error_(error) {}
@@ -122,6 +241,10 @@ class Reader {
         if (!Table(*node.as_table(), child)) return false;
         continue;
       }
+      // A key before the first table is most likely one whose table line
+      // was forgotten.
+      if (path.empty() && !node.is_table())
+        return Fail(LineOf(key, node), Shown(name) + " stands before any table; it belongs in one such as [run]");
       if (path.empty() || node.is_table()) return Fail(LineOf(key, node), "unknown table [" + Shown(child) + "]");
       if (!Value(path, name, key, node)) return false;
     }
@@ -158,12 +281,7 @@ class Reader {
 
   // A name from the file as a message shows it: printable ASCII, the rest
   // as '?', cut at 40.
-  static std::string Shown(std::string_view s) {
-    std::string out;
-    for (char c : s.substr(0, 40)) out.push_back(c >= 0x20 && c < 0x7F ? c : '?');
-    if (s.size() > 40) out += "...";
-    return out;
-  }
+  static std::string Shown(std::string_view s) { return Printable(s, 40); }
 
   bool Fail(int line, std::string reason) {
     error_.line = line;
@@ -182,7 +300,7 @@ class Reader {
       ClimateBand& b = limits_.band[v];
       (name == "low" ? b.low : b.high) = value;
       (name == "low" ? low_[v] : high_[v]) = true;
-      bandLine_[v] = line;
+      bandLine_[v] = std::max(bandLine_[v], line);
       b.given = low_[v] && high_[v];
       return true;
     }
@@ -255,11 +373,16 @@ int Limits::Asked() const {
 
 bool ReadLimits(std::string_view text, std::string_view name, Limits& limits, Problem& error) {
   error = Problem{};
+  if (const int line = NonAsciiOutsideQuotes(text)) {
+    error.line = line;
+    error.text = "a character that is not ASCII outside quotes (names and numbers are ASCII, texts go in quotes)";
+    return false;
+  }
   toml::parse_result parsed = toml::parse(text, name);
   if (!parsed) {
     const toml::parse_error& e = parsed.error();
     error.line = static_cast<int>(e.source().begin.line);
-    error.text = std::string(e.description());
+    error.text = Printable(e.description(), 200);
     return false;
   }
   Limits read;

@@ -36,7 +36,7 @@ built=$(date +%s)
 
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(exchange readline direct_commands conversions operator_lines sim_protocol result_file trace_record)
+  targets=(exchange readline direct_commands conversions operator_lines sim_protocol result_file trace_record limits)
 fi
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:symbolize=1"

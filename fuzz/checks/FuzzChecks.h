@@ -41,6 +41,8 @@ void CheckSimProtocol(const uint8_t* data, size_t size);
 void CheckReadResultFile(const uint8_t* data, size_t size);
 // The line trace's record writer and reader.
 void CheckTraceRecord(const uint8_t* data, size_t size);
+// The acceptance limits reader, and the judgement by what it took.
+void CheckLimits(const uint8_t* data, size_t size);
 
 struct FuzzTarget {
   const char* name;  // the folder name under fuzz/corpus and fuzz/regressions

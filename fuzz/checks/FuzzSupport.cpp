@@ -30,6 +30,7 @@ const FuzzTarget kFuzzTargets[] = {
     {"sim_protocol", CheckSimProtocol},
     {"result_file", CheckReadResultFile},
     {"trace_record", CheckTraceRecord},
+    {"limits", CheckLimits},
 };
 const size_t kFuzzTargetCount = sizeof kFuzzTargets / sizeof kFuzzTargets[0];
 

@@ -3,11 +3,13 @@
 // argument at all starts the console.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "console/CommandLine.h"
+#include "platform/virtual/Virtual.h"
 
 namespace {
 
@@ -141,6 +143,42 @@ TEST(ConsoleCommandLine, HelpNamesTheTraceOptionsAndTheFolder) {
   for (const char* want : {"--trace DIR", "--trace-max MB", "--no-trace", "1 to 1048576",
                            "$XDG_STATE_HOME/vekton/trace, else ~/.local/state/vekton/trace",
                            "%LOCALAPPDATA%\\Vekton\\trace", "Trace stopped:"})
+    EXPECT_NE(help.find(want), std::string::npos) << want;
+}
+
+// The limits file is read before the start, so a typo stops it with the
+// file's line; the usage mistakes are the other options' ones.
+TEST(ConsoleCommandLine, LimitsFileIsCheckedBeforeTheStart) {
+  vt::Reset();
+  vt::PutFile("good.toml", "[run]\nmin_hours = 0.5\n");
+  vt::PutFile("typo.toml", "[run]\nmin_hours = 0.5\nmax_car_pos_erors = 0\n");
+  TraceSetup t;
+  std::string limits = "left over";
+  std::ostringstream out, err;
+  ASSERT_EQ(ConsoleCommandLine({"--no-trace", "--limits", "good.toml"}, out, err, t, limits), kConsoleStart);
+  EXPECT_EQ(limits, "good.toml");
+  EXPECT_FALSE(t.on);
+  ASSERT_EQ(ConsoleCommandLine({}, out, err, t, limits), kConsoleStart);
+  EXPECT_EQ(limits, "");
+  EXPECT_EQ(out.str() + err.str(), "");
+
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"--limits", "typo.toml"}, "vekton: typo.toml:3: "},
+      {{"--limits", "none.toml"}, "vekton: none.toml: cannot read: "},
+      {{"--limits", "\x1b[2J"}, "vekton: ?[2J: cannot read: "},
+      {{"--limits"}, "vekton: --limits needs a file name (see --help)\n"},
+      {{"--limits", ""}, "vekton: --limits needs a file name (see --help)\n"},
+      {{"--limits", "good.toml", "--limits", "good.toml"}, "vekton: --limits given twice (see --help)\n"},
+  };
+  for (const auto& [args, want] : cases) {
+    const Outcome o = Parse(args);
+    EXPECT_EQ(o.status, 2) << args.back();
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err.rfind(want, 0), 0u) << o.err;
+    EXPECT_EQ(std::count(o.err.begin(), o.err.end(), '\n'), 1) << o.err;
+  }
+  const std::string help = ConsoleHelp();
+  for (const char* want : {"--limits FILE", "limits.toml", "Acceptance: NOT accepted"})
     EXPECT_NE(help.find(want), std::string::npos) << want;
 }
 

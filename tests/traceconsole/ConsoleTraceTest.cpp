@@ -98,6 +98,8 @@ TEST_F(ConsoleTraceTest, RunLeavesItsEventsInOrderAndEveryByteItWrote) {
   TempFolder folder;
   sim::StorePeer store;
   ScriptRandomAccessRun(store, "5", 2 * 60'000'000ull, nullptr);
+  // With limits in the folder the run's judgement follows its file's close.
+  vt::PutFile("limits.toml", "[run]\nmin_accesses = 1\n");
   TraceSetup setup;
   setup.folder = folder.path().string();
   ASSERT_TRUE(TraceStart(setup));
@@ -126,6 +128,7 @@ TEST_F(ConsoleTraceTest, RunLeavesItsEventsInOrderAndEveryByteItWrote) {
                         "TEST start Test Sequence Random Access",
                         "RESULT open " + file,
                         "RESULT close " + file,
+                        "RESULT verdict " + file + " Acceptance: accepted (2 of 2 criteria)",
                         "TEST end Test Sequence Random Access",
                         "CHOICE 0 Quit",
                         open,
