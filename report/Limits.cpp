@@ -232,23 +232,31 @@ class Reader {
  public:
   Reader(Limits& limits, Problem& error) : limits_(limits), error_(error) {}
 
+  // Every key is looked at, even after a mistake: toml++ keeps a table's
+  // keys in the order of their names, and of all the mistakes the one
+  // nearest the file's top is the one to name (Fail keeps it).
   bool Table(const toml::table& table, const std::string& path) {
+    bool ok = true;
     for (auto&& [key, node] : table) {
       const std::string name(key.str());
       const std::string child = path.empty() ? name : path + "." + name;
       if (IsTable(child, path)) {
-        if (!node.is_table()) return Fail(LineOf(key, node), "[" + child + "] must be a table");
-        if (!Table(*node.as_table(), child)) return false;
+        if (!node.is_table())
+          ok = Fail(LineOf(key, node), "[" + child + "] must be a table");
+        else
+          ok = Table(*node.as_table(), child) && ok;
         continue;
       }
       // A key before the first table is most likely one whose table line
       // was forgotten.
       if (path.empty() && !node.is_table())
-        return Fail(LineOf(key, node), Shown(name) + " stands before any table; it belongs in one such as [run]");
-      if (path.empty() || node.is_table()) return Fail(LineOf(key, node), "unknown table [" + Shown(child) + "]");
-      if (!Value(path, name, key, node)) return false;
+        ok = Fail(LineOf(key, node), Shown(name) + " stands before any table; it belongs in one such as [run]");
+      else if (path.empty() || node.is_table())
+        ok = Fail(LineOf(key, node), "unknown table [" + Shown(child) + "]");
+      else
+        ok = Value(path, name, key, node) && ok;
     }
-    return true;
+    return ok;
   }
 
   // What holds across keys: a band's ends in order, a share or a stretch
@@ -284,8 +292,11 @@ class Reader {
   static std::string Shown(std::string_view s) { return Printable(s, 40); }
 
   bool Fail(int line, std::string reason) {
-    error_.line = line;
-    error_.text = std::move(reason);
+    if (!failed_ || (line > 0 && (error_.line == 0 || line < error_.line))) {
+      error_.line = line;
+      error_.text = std::move(reason);
+    }
+    failed_ = true;
     return false;
   }
 
@@ -359,6 +370,7 @@ class Reader {
 
   Limits& limits_;
   Problem& error_;
+  bool failed_ = false;
   bool low_[3] = {}, high_[3] = {};
   int bandLine_[3] = {};  // where the band's second end was given
 };

@@ -3,7 +3,7 @@
 # docs/images/acceptance-protocol.png: the first sheet of the protocol of a
 # night's run on the simulated store, written by the console in-process
 # (make_result_files), judged by vekton-report against the limits file with
-# every table, printed to PDF by headless Chromium and turned into a PNG about
+# every table, printed to PDF by vekton-report --pdf and turned into a PNG about
 # 800 pixels wide.
 # Usage: tools/protocol_picture.sh [build dir]   (default: build)
 set -euo pipefail
@@ -23,9 +23,7 @@ mkdir runs
 "$BUILD/bench/make_result_files" runs 1 8 0 >make.log
 mv runs/1234_00.spf 1234_00.spf
 cp "$REPO/tests/e2e/acceptance_limits.toml" limits.toml
-"$BUILD/vekton-report" --limits limits.toml -o protocol.html 1234_00.spf >report.log
-chromium --headless --no-sandbox --disable-gpu --no-pdf-header-footer --print-to-pdf="$TMP/protocol.pdf" \
-  "file://$TMP/protocol.html" >chromium.log 2>&1
+"$BUILD/vekton-report" --limits limits.toml --pdf protocol.pdf 1234_00.spf >report.log
 # A4 is 8.27 in wide: 97 dots an inch give about 800 pixels. A palette of
 # 48 colours (Pillow, which the page's checks install) keeps the text sharp
 # and the file a fraction of its size.

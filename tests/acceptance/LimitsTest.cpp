@@ -153,6 +153,8 @@ TEST(AcceptanceLimits, EveryMistakeIsRefusedWithItsLineAndReason) {
       {"[ready.lod]\nmax_mean_s = 3\n", 1, "unknown table [ready.lod]"},
       {"[climate.pressure]\nlow = 1\nhigh = 2\n", 1, "unknown table [climate.pressure]"},
       {"# limits\n[ready]\nmax_mean = 12\n", 3, "unknown key max_mean in [ready]"},
+      // Of two mistakes the one nearer the top, whatever the tables' names.
+      {"[ready]\nmax_mean = 12\n[plate_ready]\nmax_mean = 6\n", 2, "unknown key max_mean in [ready]"},
       {"[store]\ncustomer = \"A\"\nphone = \"1\"\n", 3, "unknown key phone in [store]"},
       {"[climate]\nlow = 1\n", 2, "unknown key low in [climate]"},
       {"\nmin_hours = 8\n", 2, "min_hours stands before any table"},
