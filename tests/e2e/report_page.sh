@@ -9,27 +9,9 @@
 # pages are kept there as PNG files.
 set -u
 
-BUILD=$(cd "${1:?usage: $0 <build dir>}" && pwd)
-HERE=$(cd "$(dirname "$0")" && pwd)
-REPO=$(cd "$HERE/../.." && pwd)
-REPORT=$BUILD/vekton-report
-MAKER=$BUILD/bench/make_result_files
+source "$(dirname "$0")/report_setup.bash"
+report_setup "${1:-}" report
 PY=/usr/bin/python3  # Debian's, which has python3-selenium and python3-pil
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-for bin in "$REPORT" "$MAKER"; do
-  [[ -x $bin ]] || fail "$bin is missing (build the vekton-report and make_result_files targets)"
-done
-bash "$REPO/tools/ensure_deps.sh" page >/dev/null || fail "the browser check's packages could not be installed"
-
-TMP=$(mktemp -d "${TMPDIR:-/tmp}/vekton-e2e-report.XXXXXX")
-trap 'rm -rf "$TMP"' EXIT
-trap 'exit 2' INT TERM HUP
-cd "$TMP" || fail "no temporary folder"
 
 # --- result files ---------------------------------------------------------
 # One series of weekly runs on a store that gets slower: a quarter of an

@@ -11,26 +11,8 @@
 # are kept there as PNG files.
 set -u
 
-BUILD=$(cd "${1:?usage: $0 <build dir>}" && pwd)
-HERE=$(cd "$(dirname "$0")" && pwd)
-REPO=$(cd "$HERE/../.." && pwd)
-REPORT=$BUILD/vekton-report
-MAKER=$BUILD/bench/make_result_files
-
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
-
-for bin in "$REPORT" "$MAKER"; do
-  [[ -x $bin ]] || fail "$bin is missing (build the vekton-report and make_result_files targets)"
-done
-bash "$REPO/tools/ensure_deps.sh" page >/dev/null || fail "Chromium and poppler-utils could not be installed"
-
-TMP=$(mktemp -d "${TMPDIR:-/tmp}/vekton-e2e-pdf.XXXXXX")
-trap 'rm -rf "$TMP"' EXIT
-trap 'exit 2' INT TERM HUP
-cd "$TMP" || fail "no temporary folder"
+source "$(dirname "$0")/report_setup.bash"
+report_setup "${1:-}" pdf
 unset VEKTON_CHROMIUM
 
 mkdir -p runs && "$MAKER" runs 2 0.5 0 >make.log 2>&1 || fail "make_result_files: $(tail -n 3 make.log)"
