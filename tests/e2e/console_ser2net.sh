@@ -169,8 +169,10 @@ expect 10 "menu did not come back after choice 9" menu_ready
 each keys 1
 each key Enter
 expect 10 "direct command console did not open" screen_has "Enter direct commands to KV-PLC, press esc to quit"
+# The status line fills in with the screen's first poll, a moment after the
+# heading.
+expect 5 "serial number not on the status line" row_matches 1 '1234'
 for t in "${TRANSPORTS[@]}"; do
-  on "$t" screen | head -n 1 | grep -q '1234' || on "$t" fail "$t: serial number not on the status line"
   speed=$(pty_speed "${PTYS[$t]}")
   [[ $speed == 9600 ]] || on "$t" fail "$t: the simulator's side of the line reads $speed baud, not 9600"
 done

@@ -32,7 +32,9 @@ session() {
   wait_until 10 screen_has "Enter direct commands to KV-PLC, press esc to quit" \
     || fail "$1: direct command console did not open"
   # The serial number read at start-up (the standard profile's 1234).
-  screen | head -n 1 | grep -q '1234' || fail "$1: serial number not on the status line"
+  # The status line fills in with the screen's first poll, a moment after
+  # the heading.
+  wait_until 5 row_matches 1 '1234' || fail "$1: serial number not on the status line"
   keys "RD DM0"
   key Enter
   wait_until 5 received_at_least 'RD DM0\r' "$2" || fail "$1: typed command did not arrive"
