@@ -93,7 +93,10 @@ std::string ClimateChart(const Run& run);
 // readings more than 15 s apart each, so a little over a minute: over a run
 // whose length is known, the lines spread over it; otherwise 60.
 double ClimateInterval(const Run& run);
-// Mean and maximum access time of the runs, in the order given.
+// Mean and maximum access time of the runs, in the order given. Its axis
+// spans at least kMinTrendSpan seconds; runs that share a day show their
+// start time under the date.
+constexpr double kMinTrendSpan = 1.0;
 std::string TrendChart(const std::vector<const Run*>& runs);
 
 // The series' colours; the end-to-end test looks for them on the screen.

@@ -253,6 +253,25 @@ TEST(ReportPage, RunsAreComparedInTheOrderTheyStarted) {
   }
 }
 
+TEST(ReportPage, TrendOfTwoCloseRunsOfOneDayNeitherExaggeratesNorSharesALabel) {
+  report::Run morning = CompleteRun("morning.spf", At(2026, 3, 2, 8, 15, 0));
+  report::Run evening = CompleteRun("evening.spf", At(2026, 3, 2, 17, 40, 0));
+  morning.summary.mean[kAll].ready = morning.summary.maximum[kAll].ready = 2.0;
+  evening.summary.mean[kAll].ready = evening.summary.maximum[kAll].ready = 2.1;
+  const std::string trend = Svgs(WritePage({morning, evening}, kGenerator))[0];
+  const std::vector<std::string> lines = PathsOf(trend, std::string("class=\"line\" stroke=\"") + page::kMeanColour);
+  ASSERT_EQ(lines.size(), 1u);
+  const auto v = Vertices(lines[0]);
+  ASSERT_EQ(v.size(), 1u);
+  ASSERT_EQ(v[0].size(), 2u);
+  // A tenth of a second on an axis of at least a second: a tenth of the
+  // plot's height (198 px) at the most, not all of it.
+  EXPECT_LE(v[0][0].y - v[0][1].y, 20.5);
+  EXPECT_GT(v[0][0].y, v[0][1].y);
+  EXPECT_NE(trend.find(">08:15<"), std::string::npos);
+  EXPECT_NE(trend.find(">17:40<"), std::string::npos);
+}
+
 TEST(ReportPage, FiguresThatAreNotTimesShowAsDashes) {
   report::Run noLoads = CompleteRun("noloads.spf", At(2026, 1, 5, 17, 0, 2));
   Unmeasured(noLoads.summary, kLoad, 17.5);
