@@ -15,6 +15,7 @@
 namespace report {
 
 using page::Fixed;
+using page::Shortest;
 using page::Integer;
 
 namespace {
@@ -184,14 +185,6 @@ Row MakeRow(Criterion c, const Run& run, const Limits& limits) {
   return r;
 }
 
-// The shortest of 0..6 decimals (at least `least`) that shows v as it is.
-std::string Exact(double v, int least) {
-  double scaled = v * std::pow(10.0, least);
-  for (int d = least; d < 6; ++d, scaled *= 10)
-    if (std::fabs(scaled - std::round(scaled)) < 1e-6) return Fixed(v, d);
-  return Fixed(v, 6);
-}
-
 }  // namespace
 
 std::string CriterionKey(Criterion c) {
@@ -271,8 +264,8 @@ Judgement Judge(const Run& run, const Limits& limits) {
     const double scale = row.percent ? 100 : 1;
     switch (row.compare) {
       case Compare::kRequired: r.limit = "required"; break;
-      case Compare::kAtLeast: r.limit = "at least " + Exact(limit * scale, row.decimals) + row.unit; break;
-      case Compare::kAtMost: r.limit = "at most " + Exact(limit * scale, row.decimals) + row.unit; break;
+      case Compare::kAtLeast: r.limit = "at least " + Shortest(limit * scale, row.decimals) + row.unit; break;
+      case Compare::kAtMost: r.limit = "at most " + Shortest(limit * scale, row.decimals) + row.unit; break;
     }
     if (!row.figure.known) {
       r.outcome = Outcome::kNotJudged;
@@ -297,7 +290,7 @@ Judgement Judge(const Run& run, const Limits& limits) {
       // (a limit of 12.25 s against 12.3 s is 0.05 s off, not 0.1), and
       // enough more that a figure that failed never shows as its limit nor
       // its margin as nothing.
-      const std::string limitText = Exact(limit * scale, row.decimals);
+      const std::string limitText = Shortest(limit * scale, row.decimals);
       const size_t point = limitText.find('.');
       int d = point == std::string::npos ? row.decimals : static_cast<int>(limitText.size() - point - 1);
       d = std::max(d, row.decimals);

@@ -121,6 +121,13 @@ std::string Fixed(double v, int decimals) {
   return s;
 }
 
+std::string Shortest(double v, int least) {
+  double scaled = v * std::pow(10.0, least);
+  for (int d = least; d < 6; ++d, scaled *= 10)
+    if (std::fabs(scaled - std::round(scaled)) < 1e-6) return Fixed(v, d);
+  return Fixed(v, 6);
+}
+
 std::string Integer(int64_t v) {
   char buf[24];
   const auto r = std::to_chars(buf, buf + sizeof buf, v);

@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "report/Acceptance.h"
+#include "report/PageParts.h"
 
 namespace report {
 
@@ -100,15 +101,9 @@ int LineOf(const toml::key& key, const toml::node& node) {
   return line > 0 ? line : LineOf(node);
 }
 
-// A number as the messages show a range's end: 100000, 0.5.
-std::string Plain(double v) {
-  std::string s = std::to_string(v);
-  if (s.find('.') != std::string::npos) {
-    while (s.back() == '0') s.pop_back();
-    if (s.back() == '.') s.pop_back();
-  }
-  return s;
-}
+// A range's ends as a message shows them: "0 to 100000", "0 to 0.5",
+// written the same under every locale.
+std::string Range(double lo, double hi) { return page::Shortest(lo, 0) + " to " + page::Shortest(hi, 0); }
 
 // A text from the file (a name, or the parser's reason, which quotes what it
 // stumbled on) as a message shows it: printable ASCII, the rest as '?', cut
@@ -329,7 +324,7 @@ class Reader {
       } else if (k.kind == Kind::kCount) {
         if (!node.is_integer()) return Fail(line, path + " must be a whole number");
         const int64_t n = node.as_integer()->get();
-        if (n < k.lo || n > k.hi) return Fail(line, path + " must be from " + Plain(k.lo) + " to " + Plain(k.hi));
+        if (n < k.lo || n > k.hi) return Fail(line, path + " must be from " + Range(k.lo, k.hi));
         value = static_cast<double>(n);
       } else if (!Number(node, path, line, k.lo, k.hi, value)) {
         return false;
@@ -348,7 +343,7 @@ class Reader {
     else
       return Fail(line, path + " must be a number");
     if (!std::isfinite(value)) return Fail(line, path + " must be a finite number");
-    if (value < lo || value > hi) return Fail(line, path + " must be from " + Plain(lo) + " to " + Plain(hi));
+    if (value < lo || value > hi) return Fail(line, path + " must be from " + Range(lo, hi));
     return true;
   }
 

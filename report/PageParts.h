@@ -27,6 +27,9 @@ std::string HtmlFromFile(std::string_view cp437);
 // A plain decimal with a point and the given decimals (never a comma, never
 // an exponent, whatever the locale); "" for a value that is not finite.
 std::string Fixed(double v, int decimals);
+// The fewest decimals, at least `least` and at most 6, that show v as it
+// is: 12 -> "12", 12.25 -> "12.25", with least 1: 12 -> "12.0".
+std::string Shortest(double v, int least);
 std::string Integer(int64_t v);
 
 // --- figures --------------------------------------------------------------------
