@@ -73,19 +73,9 @@ void Range(std::vector<std::string>& row, const Run& run, double ClimateReading:
   row.push_back(Fixed(hi, 1));
 }
 
-void AppendRow(std::string& out, const std::vector<std::string>& cells) {
-  for (size_t i = 0; i < cells.size(); ++i) {
-    if (i) out += ',';
-    out += cells[i];
-  }
-  out += "\r\n";
-}
-
 }  // namespace
 
-std::string WriteCsv(const std::vector<Run>& runs, const Limits* limits) {
-  std::string out = "\xEF\xBB\xBF";
-  out.reserve(1024 + runs.size() * 512);
+std::vector<std::string> CsvHeader(const Limits* limits) {
   std::vector<std::string> header(std::begin(kColumns), std::end(kColumns));
   // The criteria's columns follow the limits; every run has the same ones.
   if (limits) {
@@ -93,67 +83,85 @@ std::string WriteCsv(const std::vector<Run>& runs, const Limits* limits) {
     for (int c = 0; c < kCriterionCount; ++c)
       if (limits->limit[c]) header.push_back(CriterionKey(Criterion(c)));
   }
-  AppendRow(out, header);
+  return header;
+}
+
+void CsvRow(const Run& run, const Limits* limits, std::vector<std::string>& row) {
+  const Summary& s = run.summary;
+  const Stamp start = run.Start(), end = run.End();
+  const int64_t seconds = RunSeconds(run);
+  row.clear();
+  row.push_back(TextCell(run.file));
+  row.push_back(Count(run.Serial()));
+  row.push_back(start.valid ? start.Date() : "");
+  row.push_back(start.valid ? start.Time() : "");
+  row.push_back(TextCell(Cp437ToUtf8(run.Firmware())));
+  row.push_back(TextCell(Cp437ToUtf8(run.OperatorName())));
+  row.push_back(run.complete ? "yes" : "no");
+  row.push_back(Count(s.totalAccesses));
+  row.push_back(Count(s.carPosErrors));
+  row.push_back(ReadyCell(s, kMean, kAll));
+  row.push_back(ReadyCell(s, kMin, kAll));
+  row.push_back(ReadyCell(s, kMax, kAll));
+  row.push_back(ReadyCell(s, kMean, kLoad));
+  row.push_back(ReadyCell(s, kMean, kUnload));
+  row.push_back(Integer(static_cast<int64_t>(run.climate.size())));
+
+  row.push_back(end.valid ? end.Date() : "");
+  row.push_back(end.valid ? end.Time() : "");
+  row.push_back(seconds >= 0 ? Integer(seconds) : "");
+  row.push_back(Count(s.intervalSeconds));
+  row.push_back(Integer(std::max<int64_t>(0, run.UncountedAccesses())));
+  row.push_back(Integer(static_cast<int64_t>(run.problems.size())));
+  row.push_back(TextCell(run.incompleteReason));
+  row.push_back(PlateCell(s, kMean, kAll));
+  row.push_back(PlateCell(s, kMin, kAll));
+  row.push_back(PlateCell(s, kMax, kAll));
+  row.push_back(ReadyCell(s, kMin, kLoad));
+  row.push_back(ReadyCell(s, kMax, kLoad));
+  row.push_back(PlateCell(s, kMean, kLoad));
+  row.push_back(PlateCell(s, kMin, kLoad));
+  row.push_back(PlateCell(s, kMax, kLoad));
+  row.push_back(ReadyCell(s, kMin, kUnload));
+  row.push_back(ReadyCell(s, kMax, kUnload));
+  row.push_back(PlateCell(s, kMean, kUnload));
+  row.push_back(PlateCell(s, kMin, kUnload));
+  row.push_back(PlateCell(s, kMax, kUnload));
+  Range(row, run, &ClimateReading::temperature);
+  Range(row, run, &ClimateReading::humidity);
+  Range(row, run, &ClimateReading::co2);
+  row.push_back(TextCell(Cp437ToUtf8(s.access)));
+  row.push_back(TextCell(Cp437ToUtf8(s.cassettes)));
+  row.push_back(TextCell(Cp437ToUtf8(s.plateTrace)));
+  row.push_back(TextCell(Cp437ToUtf8(s.addressing)));
+  row.push_back(TextCell(Cp437ToUtf8(s.cassetteLevels)));
+  row.push_back(TextCell(Cp437ToUtf8(s.procedure)));
+  row.push_back(Count(run.lineLosses));
+  row.push_back(Count(run.lineDownSeconds));
+  if (limits) {
+    const Judgement j = Judge(run, *limits);
+    row.push_back(j.accepted ? "yes" : "no");
+    for (const CriterionResult& c : j.criteria)
+      row.push_back(c.outcome == Outcome::kPassed ? "yes" : c.outcome == Outcome::kFailed ? "no" : "not judged");
+  }
+}
+
+void AppendCsvLine(std::string& out, const std::vector<std::string>& cells) {
+  for (size_t i = 0; i < cells.size(); ++i) {
+    if (i) out += ',';
+    out += cells[i];
+  }
+  out += "\r\n";
+}
+
+std::string WriteCsv(const std::vector<Run>& runs, const Limits* limits) {
+  std::string out = kCsvStart;
+  out.reserve(1024 + runs.size() * 512);
+  AppendCsvLine(out, CsvHeader(limits));
   std::vector<std::string> row;
   for (const Run& run : runs) {
-    const Summary& s = run.summary;
-    const Stamp start = run.Start(), end = run.End();
-    const int64_t seconds = RunSeconds(run);
-    row.clear();
-    row.push_back(TextCell(run.file));
-    row.push_back(Count(run.Serial()));
-    row.push_back(start.valid ? start.Date() : "");
-    row.push_back(start.valid ? start.Time() : "");
-    row.push_back(TextCell(Cp437ToUtf8(run.Firmware())));
-    row.push_back(TextCell(Cp437ToUtf8(run.OperatorName())));
-    row.push_back(run.complete ? "yes" : "no");
-    row.push_back(Count(s.totalAccesses));
-    row.push_back(Count(s.carPosErrors));
-    row.push_back(ReadyCell(s, kMean, kAll));
-    row.push_back(ReadyCell(s, kMin, kAll));
-    row.push_back(ReadyCell(s, kMax, kAll));
-    row.push_back(ReadyCell(s, kMean, kLoad));
-    row.push_back(ReadyCell(s, kMean, kUnload));
-    row.push_back(Integer(static_cast<int64_t>(run.climate.size())));
-
-    row.push_back(end.valid ? end.Date() : "");
-    row.push_back(end.valid ? end.Time() : "");
-    row.push_back(seconds >= 0 ? Integer(seconds) : "");
-    row.push_back(Count(s.intervalSeconds));
-    row.push_back(Integer(std::max<int64_t>(0, run.UncountedAccesses())));
-    row.push_back(Integer(static_cast<int64_t>(run.problems.size())));
-    row.push_back(TextCell(run.incompleteReason));
-    row.push_back(PlateCell(s, kMean, kAll));
-    row.push_back(PlateCell(s, kMin, kAll));
-    row.push_back(PlateCell(s, kMax, kAll));
-    row.push_back(ReadyCell(s, kMin, kLoad));
-    row.push_back(ReadyCell(s, kMax, kLoad));
-    row.push_back(PlateCell(s, kMean, kLoad));
-    row.push_back(PlateCell(s, kMin, kLoad));
-    row.push_back(PlateCell(s, kMax, kLoad));
-    row.push_back(ReadyCell(s, kMin, kUnload));
-    row.push_back(ReadyCell(s, kMax, kUnload));
-    row.push_back(PlateCell(s, kMean, kUnload));
-    row.push_back(PlateCell(s, kMin, kUnload));
-    row.push_back(PlateCell(s, kMax, kUnload));
-    Range(row, run, &ClimateReading::temperature);
-    Range(row, run, &ClimateReading::humidity);
-    Range(row, run, &ClimateReading::co2);
-    row.push_back(TextCell(Cp437ToUtf8(s.access)));
-    row.push_back(TextCell(Cp437ToUtf8(s.cassettes)));
-    row.push_back(TextCell(Cp437ToUtf8(s.plateTrace)));
-    row.push_back(TextCell(Cp437ToUtf8(s.addressing)));
-    row.push_back(TextCell(Cp437ToUtf8(s.cassetteLevels)));
-    row.push_back(TextCell(Cp437ToUtf8(s.procedure)));
-    row.push_back(Count(run.lineLosses));
-    row.push_back(Count(run.lineDownSeconds));
-    if (limits) {
-      const Judgement j = Judge(run, *limits);
-      row.push_back(j.accepted ? "yes" : "no");
-      for (const CriterionResult& c : j.criteria)
-        row.push_back(c.outcome == Outcome::kPassed ? "yes" : c.outcome == Outcome::kFailed ? "no" : "not judged");
-    }
-    AppendRow(out, row);
+    CsvRow(run, limits, row);
+    AppendCsvLine(out, row);
   }
   return out;
 }

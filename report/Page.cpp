@@ -18,6 +18,7 @@
 #include <string_view>
 #include <vector>
 
+#include "report/Figures.h"
 #include "report/PageParts.h"
 
 namespace report {
@@ -148,12 +149,14 @@ bool HasSummary(const Summary& s) {
 
 // The run's length as the page shows it: from first to last header, or, for
 // a run cut short, at least as long as its climate lines go.
-std::string LengthText(const Run& run, bool brief = false) {
-  const int64_t s = RunSeconds(run);
-  if (s >= 0) return Duration(s);
-  if (run.climate.empty()) return kDash;
-  const std::string d = Duration(static_cast<int64_t>(run.climate.size()) * 60);
+std::string LengthText(int64_t seconds, int64_t climateLines, bool brief) {
+  if (seconds >= 0) return Duration(seconds);
+  if (climateLines <= 0) return kDash;
+  const std::string d = Duration(climateLines * 60);
   return brief ? "\xE2\x89\xA5 " + d : "at least " + d + " (climate lines)";
+}
+std::string LengthText(const Run& run) {
+  return LengthText(RunSeconds(run), static_cast<int64_t>(run.climate.size()), false);
 }
 
 // How far apart the climate lines are, as the chart places them.
@@ -168,20 +171,10 @@ std::string IntervalText(const Run& run) {
 // "once", "2 times".
 std::string Times(int64_t n) { return n == 1 ? std::string("once") : Integer(n) + " times"; }
 
-// How a run stands, as the class of its verdict and of its row in the
-// comparison: "bad", "warn" or "ok".
-const char* Standing(const Run& run) {
-  if (!run.complete || run.summary.carPosErrors > 0) return "bad";
-  // Stopping a run cuts its last access short: that one is binned but not
-  // counted in most runs. Only more than one is worth a warning.
-  if (run.UncountedAccesses() > 1 || !run.problems.empty() || run.lineLosses > 0) return "warn";
-  return "ok";
-}
-
 void Verdict(std::string& out, const Run& run) {
   const int64_t errors = run.summary.carPosErrors;
   const int64_t uncounted = run.UncountedAccesses();
-  out += std::string("<div class=\"verdict ") + Standing(run) + "\"><ul>";
+  out += std::string("<div class=\"verdict ") + Standing(FiguresOf(run)) + "\"><ul>";
   if (run.complete) {
     out += "<li><span class=\"badge ok\">Complete</span>The run ended with its test summary";
     out += errors == 0 ? " and no carousel position errors.</li>" : ".</li>";
@@ -419,73 +412,23 @@ void RunSection(std::string& out, const Run& run, size_t number, bool several, c
 
 // --- several runs -------------------------------------------------------------------------
 
-// The marks of a run in a word or two each, worst first, and how bad they
-// are taken together.
-std::string Marks(const Run& run, const char*& cls) {
-  std::string marks = run.complete ? "complete" : "incomplete";
-  const int64_t uncounted = run.UncountedAccesses();
-  if (run.summary.carPosErrors > 0) marks += ", " + Plural(run.summary.carPosErrors, "error", "errors");
-  // One access not counted is the one the stop cut short, in most runs: the
-  // run's own section tells about it.
-  if (uncounted > 1) marks += ", \xE2\x89\xA5" + Integer(uncounted) + " not counted";
-  if (!run.problems.empty()) marks += ", " + Integer(static_cast<int64_t>(run.problems.size())) + " damaged";
-  if (run.lineLosses > 0)
-    marks += ", line lost " + Times(run.lineLosses);
-  cls = Standing(run);
-  return marks;
-}
-
 void Comparison(std::string& out, const std::vector<Run>& runs, const std::vector<Judgement>& judgements) {
   const std::vector<size_t> order = ComparisonOrder(runs);
-  // A column that is the same in every row says nothing: the page's heading
-  // names the store, and one operator is named in each run's section.
-  bool serials = false, operators = false;
-  for (const Run& r : runs) {
-    serials = serials || r.Serial() != runs.front().Serial();
-    operators = operators || r.OperatorName() != runs.front().OperatorName();
-  }
-  out += "<section id=\"comparison\"><h2>Comparison of " + Integer(static_cast<int64_t>(runs.size())) +
-         " runs</h2><div class=\"scroll\"><table class=\"cmp\"><thead><tr><th class=\"n\">Run</th><th>Start</th>";
-  if (serials) out += "<th class=\"n\">SNr.</th>";
-  if (operators) out += "<th>Operator</th>";
-  out += "<th>Length</th>";
-  if (!judgements.empty()) out += "<th>Acceptance</th>";
-  out +=
-      "<th>Verdict</th><th class=\"n\">Accesses</th><th class=\"n\">Car. pos. errors</th>"
-      "<th class=\"n\">Mean access [s]</th><th class=\"n\">Max. access [s]</th><th class=\"n\">Mean load [s]</th>"
-      "<th class=\"n\">Mean unload [s]</th><th>File</th></tr></thead><tbody>";
+  std::vector<ComparisonRow> rows;
+  std::vector<TrendPoint> points;
   for (size_t i : order) {
-    const Run& run = runs[i];
-    const std::string n = Integer(static_cast<int64_t>(i + 1));
-    out += "<tr><td class=\"n\"><a href=\"#run-" + n + "\">" + n + "</a></td>";
-    const Stamp s = run.Start();
-    out += "<td>" + (s.valid ? Html(s.Date() + " " + s.Time().substr(0, 5)) : std::string(kDash)) + "</td>";
-    if (serials) out += "<td class=\"n\">" + SerialText(run) + "</td>";
-    if (operators) out += "<td>" + FileTextOrDash(run.OperatorName()) + "</td>";
-    out += "<td>" + LengthText(run, true) + "</td>";
-    if (!judgements.empty()) {
-      const Judgement& j = judgements[i];
-      out += j.accepted ? "<td class=\"ok\">accepted</td>" : "<td class=\"bad\">NOT accepted</td>";
-    }
-    const char* cls = "ok";
-    const std::string marks = Marks(run, cls);
-    out += std::string("<td class=\"") + cls + "\">" + marks + "</td>";
-    out += CountCell(run.summary.totalAccesses);
-    out += run.summary.carPosErrors > 0 ? "<td class=\"n bad\">" + Integer(run.summary.carPosErrors) + "</td>"
-                                        : CountCell(run.summary.carPosErrors);
-    for (auto [stat, group] : {std::pair{kMean, kAll}, {kMax, kAll}, {kMean, kLoad}, {kMean, kUnload}}) {
-      double v = 0;
-      const bool ok = ReadyTime(run.summary, stat, group, v);
-      out += TimeCell(ok, v);
-    }
-    out += "<td>" + Html(run.file) + "</td></tr>";
+    ComparisonRow row;
+    row.figures = FiguresOf(runs[i]);
+    row.label = Integer(static_cast<int64_t>(i + 1));
+    row.link = "#run-" + row.label;
+    if (!judgements.empty()) row.acceptance = judgements[i].accepted ? 1 : 0;
+    points.push_back(TrendPoint{row.figures.start, row.figures.mean, row.figures.max});
+    rows.push_back(std::move(row));
   }
-  out += "</tbody></table></div>";
-
-  std::vector<const Run*> ordered;
-  for (size_t i : order) ordered.push_back(&runs[i]);
+  out += "<section id=\"comparison\"><h2>Comparison of " + Integer(static_cast<int64_t>(runs.size())) + " runs</h2>";
+  out += ComparisonTable(rows, !judgements.empty());
   out += "<h3>Access times run by run</h3>";
-  const std::string trend = TrendChart(ordered);
+  const std::string trend = TrendChart(points);
   if (trend.empty()) {
     out += "<p class=\"nodata\">No run has a measured access time.</p>";
   } else {
@@ -539,6 +482,48 @@ void Heading(const std::vector<Run>& runs, std::string& title, std::string& h1, 
 }
 
 }  // namespace
+
+std::string page::ComparisonTable(const std::vector<ComparisonRow>& rows, bool acceptance) {
+  // A column that is the same in every row says nothing: the page's heading
+  // names the store, and one operator is named in each run's section.
+  bool serials = false, operators = false;
+  for (const ComparisonRow& r : rows) {
+    serials = serials || r.figures.serial != rows.front().figures.serial;
+    operators = operators || r.figures.operatorName != rows.front().figures.operatorName;
+  }
+  std::string out = "<div class=\"scroll\"><table class=\"cmp\"><thead><tr><th class=\"n\">Run</th><th>Start</th>";
+  if (serials) out += "<th class=\"n\">SNr.</th>";
+  if (operators) out += "<th>Operator</th>";
+  out += "<th>Length</th>";
+  if (acceptance) out += "<th>Acceptance</th>";
+  out +=
+      "<th>Verdict</th><th class=\"n\">Accesses</th><th class=\"n\">Car. pos. errors</th>"
+      "<th class=\"n\">Mean access [s]</th><th class=\"n\">Max. access [s]</th><th class=\"n\">Mean load [s]</th>"
+      "<th class=\"n\">Mean unload [s]</th><th>File</th></tr></thead><tbody>";
+  for (const ComparisonRow& row : rows) {
+    const RunFigures& f = row.figures;
+    out += "<tr><td class=\"n\">";
+    out += row.link.empty() ? Html(row.label) : "<a href=\"" + Html(row.link) + "\">" + Html(row.label) + "</a>";
+    out += "</td><td>" + (f.start.valid ? Html(f.start.Date() + " " + f.start.Time().substr(0, 5)) : std::string(kDash)) +
+           "</td>";
+    if (serials) out += "<td class=\"n\">" + (f.serial >= 0 ? Integer(f.serial) : std::string(kDash)) + "</td>";
+    if (operators) out += "<td>" + FileTextOrDash(f.operatorName) + "</td>";
+    out += "<td>" + LengthText(f.seconds, f.climateLines, true) + "</td>";
+    if (acceptance)
+      out += row.acceptance == 1   ? "<td class=\"ok\">accepted</td>"
+             : row.acceptance == 0 ? "<td class=\"bad\">NOT accepted</td>"
+                                   : std::string("<td>") + kDash + "</td>";
+    out += std::string("<td class=\"") + Standing(f) + "\">" + Html(Marks(f)) + "</td>";
+    out += CountCell(f.totalAccesses);
+    out += f.carPosErrors > 0 ? "<td class=\"n bad\">" + Integer(f.carPosErrors) + "</td>" : CountCell(f.carPosErrors);
+    for (double v : {f.mean, f.max, f.loadMean, f.unloadMean}) out += TimeCell(v >= 0, v);
+    out += "<td>" + Html(f.file) + "</td></tr>";
+  }
+  out += "</tbody></table></div>";
+  return out;
+}
+
+std::string page::PageStyle() { return kStyle; }
 
 std::string WritePage(const std::vector<Run>& runs, std::string_view generator, const Limits* limits) {
   // Each run is judged once; the comparison and its section show that one

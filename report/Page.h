@@ -26,4 +26,13 @@ std::string WritePage(const std::vector<Run>& runs, std::string_view generator, 
 // by its key ("ready.max_mean_s"): yes, no or "not judged".
 std::string WriteCsv(const std::vector<Run>& runs, const Limits* limits = nullptr);
 
+// The same table a piece at a time, for a table of more runs than are held
+// at once: the bytes it starts with (a UTF-8 byte order mark), the header's
+// cells, one run's cells (RFC 4180 fields, ready to join) and a line of
+// cells joined with its CR LF.
+constexpr const char* kCsvStart = "\xEF\xBB\xBF";
+std::vector<std::string> CsvHeader(const Limits* limits = nullptr);
+void CsvRow(const Run& run, const Limits* limits, std::vector<std::string>& cells);
+void AppendCsvLine(std::string& out, const std::vector<std::string>& cells);
+
 }  // namespace report

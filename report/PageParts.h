@@ -1,13 +1,15 @@
 // The pieces the page and the table are made of: text made safe for HTML and
 // CSV, numbers that read the same under every locale, the summary's figures
 // that are measured times, axes with round ticks, compact SVG paths and the
-// three charts. Inside the report library only (and its tests).
+// three charts. Inside the report library, the archive's pages (which are
+// made of the same parts) and their tests.
 #pragma once
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "report/Figures.h"
 #include "report/ResultFile.h"
 
 namespace report::page {
@@ -96,11 +98,42 @@ std::string ClimateChart(const Run& run);
 // readings more than 15 s apart each, so a little over a minute: over a run
 // whose length is known, the lines spread over it; otherwise 60.
 double ClimateInterval(const Run& run);
-// Mean and maximum access time of the runs, in the order given. Its axis
-// spans at least kMinTrendSpan seconds; runs that share a day show their
-// start time under the date.
+// A run as a trend shows it: when it started, its mean and maximum access
+// time (-1 where it has none).
+struct TrendPoint {
+  Stamp start;
+  double mean = -1, max = -1;
+};
+// A service event on a store's history, marked on a trend's time axis.
+struct TrendEvent {
+  Stamp when;
+  std::string text;  // UTF-8
+};
+// Mean and maximum access time of the runs, in the order given (by start).
+// Its axis starts at 0 or spans at least kMinTrendSpan seconds. Runs close
+// together stand side by side, those that share a day with their start
+// time under the date; runs whose dates lie far apart stand on a time axis.
+// Events are marked where they fall.
 constexpr double kMinTrendSpan = 1.0;
-std::string TrendChart(const std::vector<const Run*>& runs);
+std::string TrendChart(const std::vector<TrendPoint>& points, const std::vector<TrendEvent>& events = {});
+// The mean access time of the runs as a small line, for a row of a table:
+// the same axis rules, no labels. "" when no run has a mean.
+std::string Sparkline(const std::vector<TrendPoint>& points);
+
+// --- the page ----------------------------------------------------------------------
+// The page's style sheet (the report's and the archive's pages share it).
+std::string PageStyle();
+
+// One row of a comparison of runs.
+struct ComparisonRow {
+  RunFigures figures;
+  std::string label;     // the run's number or name in the first column
+  std::string link;      // where that label leads ("#run-3"), "" for none
+  int acceptance = -1;   // 1 accepted, 0 not accepted, -1 not judged
+};
+// The comparison table, rows in the order given; with `acceptance`, a
+// column of the verdicts.
+std::string ComparisonTable(const std::vector<ComparisonRow>& rows, bool acceptance);
 
 // The series' colours; the end-to-end test looks for them on the screen.
 constexpr const char* kReadyColour = "#1f5fa8";

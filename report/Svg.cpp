@@ -312,15 +312,15 @@ std::string ClimateChart(const Run& run) {
 
 // --- trend across runs ---------------------------------------------------------------------
 
-std::string TrendChart(const std::vector<const Run*>& runs) {
-  const size_t n = runs.size();
+std::string TrendChart(const std::vector<TrendPoint>& points, const std::vector<TrendEvent>& events) {
+  (void)events;
+  const size_t n = points.size();
   std::vector<double> mean(n, -1), max(n, -1);
   double top = 0;
   bool any = false;
   for (size_t i = 0; i < n; ++i) {
-    double v;
-    if (ReadyTime(runs[i]->summary, kMean, kAll, v)) mean[i] = v, top = std::max(top, v), any = true;
-    if (ReadyTime(runs[i]->summary, kMax, kAll, v)) max[i] = v, top = std::max(top, v), any = true;
+    if (points[i].mean >= 0) mean[i] = points[i].mean, top = std::max(top, mean[i]), any = true;
+    if (points[i].max >= 0) max[i] = points[i].max, top = std::max(top, max[i]), any = true;
   }
   if (!any) return {};
 
@@ -329,7 +329,7 @@ std::string TrendChart(const std::vector<const Run*>& runs) {
   bool sharedDay = false;
   for (size_t i = 0; i < n && !sharedDay; ++i)
     for (size_t k = i + 1; k < n && !sharedDay; ++k) {
-      const Stamp a = runs[i]->Start(), b = runs[k]->Start();
+      const Stamp a = points[i].start, b = points[k].start;
       sharedDay = a.valid && b.valid && a.Date() == b.Date();
     }
   const double height = sharedDay ? 294 : 280;
@@ -364,7 +364,7 @@ std::string TrendChart(const std::vector<const Run*>& runs) {
       ticks.LineTo(xAt(i), p.Bottom() + (i % every == 0 ? 5 : 3));
     }
     if (i % every != 0) continue;
-    const Stamp s = runs[i]->Start();
+    const Stamp s = points[i].start;
     labels += Text(xAt(i), p.Bottom() + 19, s.valid ? Html(s.Date()) : "?");
     if (sharedDay && s.valid) labels += Text(xAt(i), p.Bottom() + 33, Html(s.Time().substr(0, 5)));
   }
@@ -391,7 +391,7 @@ std::string TrendChart(const std::vector<const Run*>& runs) {
       if (v[i] < 0) continue;
       const bool alone = (i == 0 || v[i - 1] < 0) && (i + 1 == n || v[i + 1] < 0);
       if (!markers && !alone) continue;
-      const Stamp st = runs[i]->Start();
+      const Stamp st = points[i].start;
       s += "<circle cx=\"" + N(xAt(i)) + "\" cy=\"" + N(MapY(y, p, v[i])) + "\" r=\"3.5\"><title>" +
            (st.valid ? Html(st.Date() + " " + st.Time()) : std::string("run without a date")) + ": " + what + " " +
            Fixed(v[i], 1) + " s</title></circle>";
@@ -410,4 +410,8 @@ std::string TrendChart(const std::vector<const Run*>& runs) {
   return svg;
 }
 
+}  // namespace report::page
+
+namespace report::page {
+std::string Sparkline(const std::vector<TrendPoint>&) { return {}; }
 }  // namespace report::page
