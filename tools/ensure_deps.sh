@@ -9,7 +9,7 @@
 # what reads the line's trace as a capture (tshark, with its Lua).
 # Usage: ensure_deps.sh [page] [net] [package] [trace]
 set -euo pipefail
-pkgs=(cmake ninja-build g++ libgtest-dev libncurses-dev libtomlplusplus-dev tmux)
+pkgs=(cmake ninja-build g++ libgtest-dev libncurses-dev libtomlplusplus-dev libsqlite3-dev tmux)
 if [ $# -gt 0 ]; then
   pkgs=()
   for group in "$@"; do
