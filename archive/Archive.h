@@ -38,6 +38,10 @@ struct StoredRun {
   std::string importedAt;   // "2026-12-09 10:15:02", the archive's clock (UTC)
 };
 
+// The run's figures and histogram as the archive keeps them (id, bytes and
+// importedAt left for the archive to fill).
+StoredRun StoredRunOf(const report::Run& run);
+
 // A service event on a store's history.
 struct Event {
   int64_t id = 0;
