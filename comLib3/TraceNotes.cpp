@@ -52,6 +52,10 @@ void NoteResultVerdict(std::string_view file, std::string_view line) {
   TraceEvent(trace::Word::kResult, "verdict " + std::string(file) + " " + std::string(line));
 }
 
+void NoteResultArchive(std::string_view file, std::string_view line) {
+  TraceEvent(trace::Word::kResult, "archive " + std::string(file) + " " + std::string(line));
+}
+
 bool TraceStoppedNotice(std::string& line, size_t width) {
   std::string file;
   int code = 0;

@@ -30,6 +30,9 @@ void NoteResultClose(std::string_view file);
 // The judgement of a closed result file by a limits file: RESULT
 // "verdict <file> <line>", the line as the screen shows it.
 void NoteResultVerdict(std::string_view file, std::string_view line);
+// The closed result file put into the archive, or why not: RESULT
+// "archive <file> <line>", the line as the screen shows it.
+void NoteResultArchive(std::string_view file, std::string_view line);
 
 // "Trace stopped: <file> E<code>" once a failure has stopped the recorder
 // (it stays so for the run); false while the trace is fine or off. A line

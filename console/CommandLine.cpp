@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "console/ArchiveHook.h"
 #include "report/Cli.h"
 
 namespace {
@@ -12,6 +13,7 @@ namespace {
 constexpr const char* kHelp =
     "Usage: vekton [--help | --version]\n"
     "       vekton [--trace DIR] [--trace-max MB] [--no-trace] [--limits FILE]\n"
+    "              [--archive DB]\n"
     "\n"
     "The Vekton service console: the tests and service screens of the Vekton\n"
     "automated microplate store, over one serial line to the store's KV-PLC.\n"
@@ -53,6 +55,13 @@ constexpr const char* kHelp =
     "The file is read again when the page is written. A --limits file that\n"
     "cannot be read or is refused stops the start with its line and reason.\n"
     "\n"
+    "The archive: with --archive DB, each random-access run's result file goes\n"
+    "into the archive DB (vekton-archive's, made when missing) once its page\n"
+    "is written, and one more line says so (\"Archived in DB\") or why not\n"
+    "(\"Not archived: ...\"); the result file stays as it is either way. An\n"
+    "archive that cannot be opened stops the start. Not in the Windows build:\n"
+    "there vekton-archive on Linux imports the result files.\n"
+    "\n"
     "Options:\n"
     "  --help, -h        this text\n"
     "  --version         the program's version\n"
@@ -62,6 +71,7 @@ constexpr const char* kHelp =
     "  --limits FILE     judge the random-access test by the limits in FILE\n"
     "                    (TOML, as vekton-report --limits) instead of\n"
     "                    limits.toml in the current folder\n"
+    "  --archive DB      put each random-access run into the archive DB\n"
     "\n"
     "Exit status: 0 ended from the main menu; 2 a usage error or no terminal;\n"
     "128 + the signal when ended by one (129 the terminal hung up or the\n"
@@ -107,25 +117,33 @@ int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, 
 
 int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                        TraceSetup& trace, std::string& limitsFile) {
+  std::string dropped;
+  return ConsoleCommandLine(args, out, err, trace, limitsFile, dropped);
+}
+
+int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                       TraceSetup& trace, std::string& limitsFile, std::string& archiveFile) {
   // Left to right, as vekton-report reads its own: --help and --version act
   // where they stand, an option's value is the argument after it, and the
   // first argument that is none of these is the mistake.
   trace = TraceSetup{};
   limitsFile.clear();
-  bool noTrace = false, limitsGiven = false;
+  archiveFile.clear();
+  bool noTrace = false, limitsGiven = false, archiveGiven = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--limits") {
+    if (a == "--limits" || a == "--archive") {
       if (i + 1 >= args.size() || args[i + 1].empty()) {
-        err << "vekton: --limits needs a file name (see --help)\n";
+        err << "vekton: " << a << " needs a file name (see --help)\n";
         return kConsoleUsageExit;
       }
-      if (limitsGiven) {
-        err << "vekton: --limits given twice (see --help)\n";
+      bool& given = a == "--limits" ? limitsGiven : archiveGiven;
+      if (given) {
+        err << "vekton: " << a << " given twice (see --help)\n";
         return kConsoleUsageExit;
       }
-      limitsGiven = true;
-      limitsFile = args[++i];
+      given = true;
+      (a == "--limits" ? limitsFile : archiveFile) = args[++i];
       continue;
     }
     if (a == "--trace" || a == "--trace-max") {
@@ -170,6 +188,13 @@ int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, 
     report::Limits limits;
     std::string message;
     if (!report::ReadLimitsFile(limitsFile, limits, message)) {
+      err << "vekton: " << message << "\n";
+      return kConsoleUsageExit;
+    }
+  }
+  if (archiveGiven) {
+    std::string message;
+    if (!ConsoleArchiveCheck(archiveFile, message)) {
       err << "vekton: " << message << "\n";
       return kConsoleUsageExit;
     }

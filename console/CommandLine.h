@@ -28,11 +28,20 @@
 // checked here, before the terminal is taken, so that a typo stops the
 // start rather than an overnight run's verdict: a file not read or refused
 // is one line "vekton: FILE:LINE: reason" and status 2.
+//
+// --archive DB names the archive each finished random-access run's result
+// file goes into; given once, it lands in archiveFile. The archive is opened
+// (made when missing) here as well: one that cannot be is one line
+// "vekton: DB: reason" and status 2. A build without the archive refuses the
+// option the same way.
 constexpr int kConsoleStart = -1;
 constexpr unsigned kTraceMaxMb = 1048576;
 int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
+                       TraceSetup& trace, std::string& limitsFile, std::string& archiveFile);
+// The same, the archive's or the limits file's name dropped, or the trace's
+// setup as well.
+int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                        TraceSetup& trace, std::string& limitsFile);
-// The same, the limits file's name dropped, or the trace's setup as well.
 int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err,
                        TraceSetup& trace);
 int ConsoleCommandLine(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

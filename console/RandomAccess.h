@@ -45,6 +45,13 @@ extern bool ResultFileExitHook;
 // program's start-up setting.
 extern std::string LimitsFile;
 
+// The archive given on the command line (--archive), empty for none. Once a
+// run's page and verdict are written, its result file is imported into it
+// and one more line says whether it was; the file itself is on the disk
+// before, whatever the archive does. Left alone by RandomAccessInit, as
+// LimitsFile.
+extern std::string ArchiveFile;
+
 // A carousel position (or cassette) that the car selection allows.
 bool CarSelected(int32_t position);
 

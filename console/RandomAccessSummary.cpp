@@ -15,6 +15,7 @@
 #include "VKT_Lib3/VKT_Lib3.h"
 #include "comLib3/TraceNotes.h"
 #include "comLib3/comLib3.h"
+#include "console/ArchiveHook.h"
 #include "console/RandomAccess.h"
 #include "platform/Crt.h"
 #include "platform/Platform.h"
@@ -25,6 +26,7 @@
 
 ShortStr ResultFileName;
 std::string LimitsFile;
+std::string ArchiveFile;
 
 namespace {
 
@@ -145,8 +147,9 @@ bool RunLimits(report::Limits& limits, std::string& why) {
 
 // The closed result file read back (it is only ever read from here on) and
 // its page written beside it, never over an existing file. One line on the
-// screen says where the page is or why there is none, and, with limits, one
-// more the verdict; the summary above them stays as it is.
+// screen says where the page is or why there is none, with limits one more
+// the verdict, and with an archive one more whether the run went into it;
+// the summary above them stays as it is.
 void WriteRunPage() {
   if (!ResultFileCreated) return;
   ResultFileCreated = false;
@@ -177,10 +180,18 @@ void WriteRunPage() {
   if (WhereX() != 1) NewLine();
   WriteText(line);
   NewLine();
-  if (verdict.empty()) return;
-  WriteText(verdict);
+  if (!verdict.empty()) {
+    WriteText(verdict);
+    NewLine();
+    NoteResultVerdict(ResultFileName.view(), verdict.view());
+  }
+  if (ArchiveFile.empty()) return;
+  std::string archived;
+  ConsoleArchiveRun(ArchiveFile, spf, archived);
+  const ShortStr shown = ScreenSafe(archived);
+  WriteText(shown);
   NewLine();
-  NoteResultVerdict(ResultFileName.view(), verdict.view());
+  NoteResultArchive(ResultFileName.view(), shown.view());
 }
 
 }  // namespace

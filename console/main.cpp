@@ -23,11 +23,12 @@ void ClosePortOnExit() {
 
 int main(int argc, char** argv) {
   // --help and --version print and end before the terminal is touched.
-  // So is a --limits file that cannot be read or is refused.
+  // So is a --limits file that cannot be read or is refused, and an
+  // --archive that cannot be opened.
   TraceSetup trace;
-  std::string limitsFile;
-  const int status =
-      ConsoleCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr, trace, limitsFile);
+  std::string limitsFile, archiveFile;
+  const int status = ConsoleCommandLine(std::vector<std::string>(argv + 1, argv + argc), std::cout, std::cerr, trace,
+                                        limitsFile, archiveFile);
   if (status != kConsoleStart) return status;
   // Before the terminal is taken, so the run's clock starts with the program.
   // A folder that cannot be made stops nothing: the main menu says so.
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
   PlatformAddExitHook(ClosePortOnExit);
   InitAllUnits();
   LimitsFile = limitsFile;
+  ArchiveFile = archiveFile;
   ResetKeys();
   GetScreenSize();
   const int code = VektonMain();

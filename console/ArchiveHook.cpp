@@ -1,0 +1,41 @@
+#include "console/ArchiveHook.h"
+
+#ifdef VEKTON_ARCHIVE
+#include "archive/Archive.h"
+#endif
+#include "report/Cli.h"
+
+#ifdef VEKTON_ARCHIVE
+
+bool ConsoleArchiveCheck(const std::string& dbPath, std::string& message) {
+  std::string why;
+  if (archive::Archive::Open(dbPath, true, why)) return true;
+  message = report::Shown(dbPath) + ": " + (why.empty() ? std::string("cannot be opened") : why);
+  return false;
+}
+
+bool ConsoleArchiveRun(const std::string& dbPath, const std::string& resultFile, std::string& line) {
+  line.clear();
+  const bool archived = archive::ArchiveResultFile(dbPath, resultFile, line);
+  if (line.empty()) line = archived ? "Archived in " + dbPath : "Not archived: " + dbPath + " cannot be written";
+  return archived;
+}
+
+#else
+
+namespace {
+constexpr const char* kNotInThisBuild =
+    "--archive: the archive is not part of this build; import the result files with vekton-archive on Linux";
+}
+
+bool ConsoleArchiveCheck(const std::string&, std::string& message) {
+  message = kNotInThisBuild;
+  return false;
+}
+
+bool ConsoleArchiveRun(const std::string&, const std::string&, std::string& line) {
+  line = std::string("Not archived: ") + kNotInThisBuild;
+  return false;
+}
+
+#endif
