@@ -26,11 +26,11 @@ namespace {
 namespace fs = std::filesystem;
 constexpr uint64_t kRunUs = 10 * 60'000'000ull;
 
+// Short names: the archive's line under the page fits one row.
 class TempFolder {
  public:
-  TempFolder() {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    path_ = fs::temp_directory_path() / (std::string("vekton-archiveconsole-") + info->name());
+  explicit TempFolder(const char* name) {
+    path_ = fs::temp_directory_path() / (std::string("vekton-ac-") + name);
     fs::remove_all(path_);
     fs::create_directories(path_);
   }
@@ -118,7 +118,7 @@ const Outcome& Plain() {
 // the line under the page's and nothing else on the screen or in the file
 // changed; a second run is a second run in the archive.
 TEST(ArchiveConsole, EachRunGoesIntoTheArchiveAndSaysSoInOneLine) {
-  TempFolder tmp;
+  TempFolder tmp("runs");
   const std::string db = tmp / "runs.db";
   TraceSetup trace;
   std::string limits, given;
@@ -163,7 +163,7 @@ TEST(ArchiveConsole, EachRunGoesIntoTheArchiveAndSaysSoInOneLine) {
 // breaks during the run is one line under the page and the result file is
 // as it would be without it.
 TEST(ArchiveConsole, AnArchiveThatCannotBeWrittenLosesNothing) {
-  TempFolder tmp;
+  TempFolder tmp("broken");
   const std::string broken = tmp / "broken.db";
   std::ofstream(broken) << "this is no database, it only has its name\n";
   TraceSetup trace;
@@ -172,8 +172,9 @@ TEST(ArchiveConsole, AnArchiveThatCannotBeWrittenLosesNothing) {
        {std::vector<std::string>{"--archive", broken}, {"--archive", tmp / "no-such-folder/runs.db"}}) {
     std::ostringstream out, err;
     EXPECT_EQ(ConsoleCommandLine(args, out, err, trace, limits, given), kConsoleUsageExit) << args[1];
-    EXPECT_EQ(err.str().rfind("vekton: " + args[1] + ": ", 0), 0u) << err.str();
-    EXPECT_EQ(std::count(err.str().begin(), err.str().end(), '\n'), 1) << err.str();
+    const std::string line = err.str();
+    EXPECT_EQ(line.rfind("vekton: " + args[1] + ": ", 0), 0u) << line;
+    EXPECT_EQ(std::count(line.begin(), line.end(), '\n'), 1) << line;
     EXPECT_EQ(out.str(), "");
   }
   for (const std::vector<std::string>& args :
