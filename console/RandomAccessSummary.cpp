@@ -186,6 +186,9 @@ void WriteRunPage() {
     NoteResultVerdict(ResultFileName.view(), verdict.view());
   }
   if (ArchiveFile.empty()) return;
+  // An archive busy with another program keeps the import waiting up to its
+  // time-out: the summary and the lines above are on the screen meanwhile.
+  FlushOutput();
   std::string archived;
   ConsoleArchiveRun(ArchiveFile, spf, archived);
   const ShortStr shown = ScreenSafe(archived);

@@ -39,7 +39,7 @@ to_menu
 [[ -s $DB ]] || fail "the archive was not made at the start"
 
 start_standard_random_access 1
-wait_until 60 accesses_at_least 3 || fail "fewer than 3 accesses within a minute"
+wait_until 60 accesses_at_least 6 || fail "fewer than 6 accesses within a minute"
 quit_random_access
 wait_until 30 screen_has "Archived in $DB" || fail "no 'Archived in $DB' under the summary"
 first=$(screen)
@@ -65,7 +65,7 @@ if command -v sqlite3 >/dev/null; then
   wait_until 5 locked || fail "the archive could not be locked for the test"
   done_before=$(performed)
   start_standard_random_access 1
-  wait_until 60 accesses_at_least $((done_before + 3)) || fail "fewer than 3 accesses in the second run"
+  wait_until 60 accesses_at_least $((done_before + 6)) || fail "fewer than 6 accesses in the second run"
   quit_random_access
   now_ms; quit_ms=$NOW_MS
   wait_until 10 screen_has "Report page: 1234_01.html" || fail "the second summary does not name its page"
