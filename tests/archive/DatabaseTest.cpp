@@ -97,6 +97,20 @@ TEST(Import, LineNoteTakenAlongAndNotResultFileNamedWithItsLine) {
   EXPECT_EQ(a->Runs().size(), 1u);
 }
 
+TEST(Import, ConsoleLineSaysWhatBecameOfTheFile) {
+  const std::string db = DbPath();
+  vt::PutFile("1234_00.spf", TestFiles().a);
+  vt::PutFile("junk.spf", "\x1b]0;x\n");
+  std::string line;
+  EXPECT_TRUE(ArchiveResultFile(db, "1234_00.spf", line));
+  EXPECT_EQ(line, "Archived in " + db);
+  EXPECT_TRUE(ArchiveResultFile(db, "1234_00.spf", line));
+  EXPECT_EQ(line, "Archived in " + db + " (already there)");
+  EXPECT_FALSE(ArchiveResultFile(db, "junk.spf", line));
+  EXPECT_EQ(line.rfind("Not archived: not a result file: ", 0), 0u) << line;
+  EXPECT_EQ(line.find('\x1b'), std::string::npos);
+}
+
 TEST(Events, ByStoreThenDateWithTheirKind) {
   auto a = Make(DbPath());
   const auto add = [&](int64_t serial, int y, int m, int d, int hour, bool mechanics, const char* text) {
