@@ -150,23 +150,21 @@ Drift FindDrift(const std::vector<StoredRun>& runs, const std::vector<Event>& ev
 std::string Drift::Figures() const {
   using report::page::Fixed;
   switch (state) {
-    case kNoRun:
-      return "no complete run";
+    case kNoRun: return "no complete run";
     case kNoBaseline: {
       std::string s = "mean " + Fixed(newestMean, 2) + " s, no earlier run to compare";
       if (since.valid) s += " since the event of " + since.Date();
       return s;
     }
     case kSteady:
-    case kDrifting:
-      break;
+    case kDrifting: break;
   }
   const std::string percent = Fixed(rise * 100, 1);
   const size_t before = baselineIds.size();
   return "mean " + Fixed(newestMean, 2) + " s vs " + Fixed(baselineMedian, 2) + " s (" +
          (percent[0] == '-' ? "" : "+") + percent + " %), KS D " + Fixed(statistic, 3) + ", p " +
-         (p < 0.0001 ? "< 0.0001" : "= " + Fixed(p, 4)) + ", " +
-         report::page::Integer(static_cast<int64_t>(before)) + (before == 1 ? " run" : " runs") + " before";
+         (p < 0.0001 ? "< 0.0001" : "= " + Fixed(p, 4)) + ", " + report::page::Integer(static_cast<int64_t>(before)) +
+         (before == 1 ? " run" : " runs") + " before";
 }
 
 }  // namespace archive

@@ -33,12 +33,12 @@ struct Drift {
     kDrifting,    // compared, flagged
   } state = kNoRun;
   int64_t newestId = 0;
-  std::vector<int64_t> baselineIds;  // oldest first
-  double newestMean = 0;             // s
-  double baselineMedian = 0;         // s
-  double rise = 0;                   // newestMean / baselineMedian - 1
-  double statistic = 0;              // the test's D
-  double p = 1;                      // and its p value
+  std::vector<int64_t> baselineIds;            // oldest first
+  double newestMean = 0;                       // s
+  double baselineMedian = 0;                   // s
+  double rise = 0;                             // newestMean / baselineMedian - 1
+  double statistic = 0;                        // the test's D
+  double p = 1;                                // and its p value
   int64_t newestCount = 0, baselineCount = 0;  // accesses in the histograms
   // The last mechanics event up to the newest's start, which the baseline
   // begins after; not valid when there was none.
