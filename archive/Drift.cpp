@@ -152,8 +152,8 @@ std::string Drift::Figures() const {
   switch (state) {
     case kNoRun: return "no complete run";
     case kNoBaseline: {
-      std::string s = "mean " + Fixed(newestMean, 2) + " s, no earlier run to compare";
-      if (since.valid) s += " since the event of " + since.Date();
+      std::string s = "mean " + Fixed(newestMean, 2) + " s, no earlier complete run";
+      s += since.valid ? " since the event of " + since.Date() + " to compare" : " to compare";
       return s;
     }
     case kSteady:

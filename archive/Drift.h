@@ -47,7 +47,8 @@ struct Drift {
   bool Flagged() const { return state == kDrifting; }
   // One line of figures: "mean 3.12 s vs 2.61 s (+19.5 %), KS D 0.214,
   // p < 0.0001, 5 runs before" for a comparison; "mean 2.61 s, no earlier
-  // run to compare (since the event of 2026-11-03)", "no complete run".
+  // complete run [since the event of 2026-11-03] to compare", "no complete
+  // run".
   std::string Figures() const;
 };
 

@@ -80,7 +80,7 @@ TEST(DriftFromConsole, WhichRunsAreCompared) {
   const Drift cut = FindDrift(BaselineAnd(6), {EventOn(2, true), EventOn(30, true)});
   EXPECT_EQ(cut.state, Drift::kNoBaseline);
   EXPECT_EQ(cut.Figures(), "mean " + report::page::Fixed(Made()[5].figures.mean, 2) +
-                               " s, no earlier run to compare since the event of 2026-11-02");
+                               " s, no earlier complete run since the event of 2026-11-02 to compare");
   EXPECT_EQ(FindDrift(BaselineAnd(6), {EventOn(2, false)}).state, Drift::kDrifting);
 
   std::vector<StoredRun> runs = BaselineAnd(6);
