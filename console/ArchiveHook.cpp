@@ -10,14 +10,15 @@
 bool ConsoleArchiveCheck(const std::string& dbPath, std::string& message) {
   std::string why;
   if (archive::Archive::Open(dbPath, true, why)) return true;
-  message = report::Shown(dbPath) + ": " + (why.empty() ? std::string("cannot be opened") : why);
+  message = report::Shown(dbPath) + ": " + (why.empty() ? std::string("cannot be opened") : report::Shown(why));
   return false;
 }
 
 bool ConsoleArchiveRun(const std::string& dbPath, const std::string& resultFile, std::string& line) {
   line.clear();
   const bool archived = archive::ArchiveResultFile(dbPath, resultFile, line);
-  if (line.empty()) line = archived ? "Archived in " + dbPath : "Not archived: " + dbPath + " cannot be written";
+  if (line.empty())
+    line = archived ? "Archived in " + report::Shown(dbPath) : "Not archived: " + report::Shown(dbPath) + " cannot be written";
   return archived;
 }
 
