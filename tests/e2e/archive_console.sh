@@ -11,7 +11,7 @@
 set -u
 
 source "$(dirname "$0")/../harness.bash"
-harness_init "$1" archive
+harness_init "$1" archiveconsole
 ARCHIVE=$BUILD/vekton-archive
 [[ -x $ARCHIVE ]] || fail "$ARCHIVE is missing (build the vekton-archive target)"
 WORK=$TMP/work  # the console's folder: the result files
@@ -69,7 +69,7 @@ if command -v sqlite3 >/dev/null; then
   locked() { ! sqlite3 -cmd ".timeout 0" "$DB" "BEGIN IMMEDIATE;" >/dev/null 2>&1; }
   wait_until 5 locked || fail "the archive could not be locked for the test"
   start_sim --as com2 --speed 10
-  start_console --session archive2 "$WORK"
+  start_console --session archiveconsole2 "$WORK"
   to_menu
   start_standard_random_access 1
   wait_until 60 accesses_at_least 6 || fail "fewer than 6 accesses in the second run"
