@@ -67,6 +67,8 @@ enum class AddOutcome {
 struct AddResult {
   AddOutcome outcome = AddOutcome::kFailed;
   int64_t runId = 0;    // the run's id, for every outcome but the last two
+  int64_t serial = -1;  // kAdded, kReplaced: the run's store
+  report::Stamp start;  // and its start
   int line = 0;         // kNotResultFile: where the file stopped being one (0: as a whole)
   std::string message;  // kNotResultFile, kFailed: why
 };

@@ -33,17 +33,22 @@ struct Drift {
     kDrifting,    // compared, flagged
   } state = kNoRun;
   int64_t newestId = 0;
-  std::vector<int64_t> baselineIds;  // oldest first
-  double newestMean = 0;             // s
-  double baselineMedian = 0;         // s
-  double rise = 0;                   // newestMean / baselineMedian - 1
-  double statistic = 0;              // the test's D
-  double p = 1;                      // and its p value
+  std::vector<int64_t> baselineIds;            // oldest first
+  double newestMean = 0;                       // s
+  double baselineMedian = 0;                   // s
+  double rise = 0;                             // newestMean / baselineMedian - 1
+  double statistic = 0;                        // the test's D
+  double p = 1;                                // and its p value
   int64_t newestCount = 0, baselineCount = 0;  // accesses in the histograms
+  // The last mechanics event up to the newest's start, which the baseline
+  // begins after; not valid when there was none.
+  report::Stamp since;
 
   bool Flagged() const { return state == kDrifting; }
-  // One line of figures: "mean 3.12 s vs 2.61 s (+19.5 %), KS D 0.214, p < 0.0001"
-  // for a comparison; "no baseline", "no complete run" otherwise.
+  // One line of figures: "mean 3.12 s vs 2.61 s (+19.5 %), KS D 0.214,
+  // p < 0.0001, 5 runs before" for a comparison; "mean 2.61 s, no earlier
+  // complete run [since the event of 2026-11-03] to compare", "no complete
+  // run".
   std::string Figures() const;
 };
 

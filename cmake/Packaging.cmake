@@ -1,6 +1,6 @@
 # Installation and packages, made with CPack by the `package` target:
-#   Linux:   vekton_<version>_amd64.deb: vekton, vekton-sim, vekton-report
-#            and vekton-trace in /usr/bin, their man pages (section 1), the
+#   Linux:   vekton_<version>_amd64.deb: vekton, vekton-sim, vekton-report,
+#            vekton-trace and vekton-archive in /usr/bin, their man pages (section 1), the
 #            manual, the README, the copyright and the changelog under
 #            /usr/share/doc/vekton; the Wireshark dissector for the host
 #            link under /usr/share/vekton/wireshark;
@@ -112,7 +112,11 @@ if(WIN32)
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()
   # --- man pages: the version and date put in, compressed as Debian wants -------
-  set(VEKTON_MAN_PAGES vekton vekton-sim vekton-report vekton-trace)
+  # The archive needs SQLite, which only the Linux build has.
+  if(TARGET vekton-archive)
+    list(APPEND VEKTON_PROGRAMS vekton-archive)
+  endif()
+  set(VEKTON_MAN_PAGES vekton vekton-sim vekton-report vekton-trace vekton-archive)
   set(_man_gz "")
   foreach(page IN LISTS VEKTON_MAN_PAGES)
     configure_file(${CMAKE_SOURCE_DIR}/docs/man/${page}.1.in ${CMAKE_BINARY_DIR}/man/${page}.1 @ONLY)

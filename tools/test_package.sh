@@ -40,9 +40,9 @@ echo "--- $DEB ---"
 dpkg-deb -I "$DEB"
 dpkg-deb -c "$DEB"
 
-want=(./usr/bin/vekton ./usr/bin/vekton-sim ./usr/bin/vekton-report ./usr/bin/vekton-trace
+want=(./usr/bin/vekton ./usr/bin/vekton-sim ./usr/bin/vekton-report ./usr/bin/vekton-trace ./usr/bin/vekton-archive
   ./usr/share/man/man1/vekton.1.gz ./usr/share/man/man1/vekton-sim.1.gz ./usr/share/man/man1/vekton-report.1.gz
-  ./usr/share/man/man1/vekton-trace.1.gz
+  ./usr/share/man/man1/vekton-trace.1.gz ./usr/share/man/man1/vekton-archive.1.gz
   ./usr/share/doc/vekton/MANUAL.md ./usr/share/doc/vekton/README.md ./usr/share/doc/vekton/copyright
   ./usr/share/doc/vekton/changelog.gz)
 want+=(./usr/share/vekton/wireshark/vekton-hostlink.lua)
@@ -53,6 +53,7 @@ for f in "${want[@]}"; do
 done
 depends=$(dpkg-deb -f "$DEB" Depends)
 grep -q libncursesw6 <<<"$depends" || fail "$DEB does not depend on libncursesw6: $depends"
+grep -q libsqlite3-0 <<<"$depends" || fail "$DEB does not depend on libsqlite3-0: $depends"
 
 # lintian: errors fail the step, warnings are shown. (It says it would rather
 # not run as root; CI is root.)
@@ -69,7 +70,7 @@ dpkg-query -W -f='${Status}' vekton 2>/dev/null | grep -q "install ok installed"
 $SUDO dpkg -i "$DEB" || fail "dpkg -i $DEB"
 check_installed() {
   local got
-  for prog in vekton vekton-sim vekton-report vekton-trace; do
+  for prog in vekton vekton-sim vekton-report vekton-trace vekton-archive; do
     got=$("/usr/bin/$prog" --version) || { echo "FAIL: /usr/bin/$prog --version failed" >&2; return 1; }
     echo "/usr/bin/$prog --version: $got"
     [[ $got == "$prog $VERSION" ]] || { echo "FAIL: want '$prog $VERSION'" >&2; return 1; }
@@ -77,7 +78,7 @@ check_installed() {
   got=$(man -w vekton) || { echo "FAIL: man -w vekton found nothing" >&2; return 1; }
   echo "man -w vekton: $got"
   [[ $got == /usr/share/man/man1/vekton.1.gz ]] || { echo "FAIL: not the package's page" >&2; return 1; }
-  for page in vekton-sim vekton-report vekton-trace; do
+  for page in vekton-sim vekton-report vekton-trace vekton-archive; do
     man -w "$page" >/dev/null || { echo "FAIL: man -w $page found nothing" >&2; return 1; }
   done
   echo "man vekton, as shown:"

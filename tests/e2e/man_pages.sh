@@ -17,8 +17,8 @@ fail() { echo "FAIL $*"; FAILS=$((FAILS + 1)); }
 ok() { echo "ok   $*"; }
 
 declare -A BIN=([vekton]=$BUILD/vekton [vekton-sim]=$BUILD/sim/vekton-sim [vekton-report]=$BUILD/vekton-report
-  [vekton-trace]=$BUILD/vekton-trace)
-for page in vekton vekton-sim vekton-report vekton-trace; do
+  [vekton-trace]=$BUILD/vekton-trace [vekton-archive]=$BUILD/vekton-archive)
+for page in vekton vekton-sim vekton-report vekton-trace vekton-archive; do
   src=$BUILD/man/$page.1
   [[ -f $src && -f $src.gz ]] || { fail "$page: $src or $src.gz is missing (build the vekton_docs target)"; continue; }
   groff -man -Tutf8 -ww -z "$src" 2>"$TMP/groff.err"
