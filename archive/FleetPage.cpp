@@ -25,9 +25,9 @@ constexpr const char* kSep = " \xC2\xB7 ";
 // drift's figures, which may wrap where the rest of a row may not.
 constexpr const char* kFleetStyle = R"(
 svg.spark{display:block}
-table.fleet td.drift{white-space:normal;min-width:13em}
-table.fleet .fig{color:#555;font-size:.88em}
-table.events td:last-child{overflow-wrap:anywhere}
+table.fleet td.drift,table.fleet td.acc{white-space:normal;min-width:12em}
+table.fleet .fig{color:#555;font-size:.88em;font-weight:400}
+table.events td:nth-child(2){white-space:nowrap}table.events td:last-child{overflow-wrap:anywhere}
 .verdict .fig{color:#333}
 )";
 
@@ -50,8 +50,8 @@ std::string DriftWords(const Drift& d) {
   }
 }
 
-std::vector<report::TrendPoint> Points(const StoreHistory& s) {
-  std::vector<report::TrendPoint> points;
+std::vector<TrendPoint> Points(const StoreHistory& s) {
+  std::vector<TrendPoint> points;
   points.reserve(s.runs.size());
   for (const StoredRun& r : s.runs) points.push_back({r.figures.start, r.figures.mean, r.figures.max});
   return points;
@@ -92,7 +92,7 @@ void FleetTable(std::string& out, const std::vector<const StoreHistory*>& order,
       if (s->lastAccepted < 0)
         out += std::string("<td title=\"not judged\">") + kDash + "</td>";
       else
-        out += std::string("<td class=\"") + (s->lastAccepted == 1 ? "ok" : "bad") + "\">" + Html(s->lastVerdict) +
+        out += std::string("<td class=\"acc ") + (s->lastAccepted == 1 ? "ok" : "bad") + "\">" + Html(s->lastVerdict) +
                "</td>";
     }
     const std::string spark = Sparkline(Points(*s));
@@ -110,7 +110,9 @@ void FleetTable(std::string& out, const std::vector<const StoreHistory*>& order,
   out +=
       "<p class=\"sub\">Stores drifting first, then by serial number. The figures are those of each store's last "
       "run; a store drifts when its newest complete run is both slower than its baseline (the runs before it since "
-      "the last service on its mechanics) and its handling times are distributed otherwise.</p></section>\n";
+      "the last service on its mechanics) and its handling times are distributed otherwise. A firmware update or a "
+      "remark does not start a new baseline. Each store's trend shows the mean and maximum Ready time of all "
+      "accesses.</p></section>\n";
 }
 
 void DriftLine(std::string& out, const StoreHistory& s) {
@@ -143,23 +145,22 @@ void DriftLine(std::string& out, const StoreHistory& s) {
 
 void StoreSection(std::string& out, const StoreHistory& s, bool limits) {
   out += "<section id=\"" + Anchor(s.serial) + "\"><h2>SNr. " + SerialText(s.serial) + "</h2>";
-  const auto fact = [&](const char* name, const std::string& escaped) {
-    out += std::string("<div><dt>") + name + "</dt><dd>" + (escaped.empty() ? std::string(kDash) : escaped) +
-           "</dd></div>";
-  };
-  out += "<dl class=\"facts\">";
+  // Its facts in a line: the fleet's table has its dates, its runs' table
+  // the rest.
   const report::RunFigures* last = s.runs.empty() ? nullptr : &s.runs.back().figures;
-  fact("Firmware (last run)", last ? HtmlFromFile(last->firmware) : "");
-  fact("Operator (last run)", last ? HtmlFromFile(last->operatorName) : "");
-  fact("Runs", Integer(static_cast<int64_t>(s.runs.size())));
-  fact("Service events", Integer(static_cast<int64_t>(s.events.size())));
-  fact("First run", s.runs.empty() ? "" : Html(DateOr(s.runs.front().figures.start)));
-  fact("Last run", last ? Html(DateOr(last->start)) : "");
-  if (limits) fact("Acceptance (last run)", s.lastAccepted < 0 ? "not judged" : Html(s.lastVerdict));
-  out += "</dl>";
+  out += "<p class=\"sub\">";
+  if (last) {
+    out += "Firmware " + (last->firmware.empty() ? std::string(kDash) : HtmlFromFile(last->firmware)) + kSep +
+           "operator " + (last->operatorName.empty() ? std::string(kDash) : HtmlFromFile(last->operatorName)) +
+           " (last run)" + kSep;
+  }
+  out += Plural(static_cast<int64_t>(s.runs.size()), "run", "runs") + kSep +
+         Plural(static_cast<int64_t>(s.events.size()), "service event", "service events");
+  if (limits) out += kSep + std::string("last run ") + (s.lastAccepted < 0 ? "not judged" : Html(s.lastVerdict));
+  out += "</p>";
   DriftLine(out, s);
 
-  std::vector<report::TrendEvent> marks;
+  std::vector<TrendEvent> marks;
   marks.reserve(s.events.size());
   for (const Event& e : s.events) marks.push_back({e.when, e.text});
   out += "<h3>Access times run by run</h3>";
@@ -167,8 +168,8 @@ void StoreSection(std::string& out, const StoreHistory& s, bool limits) {
   if (trend.empty()) {
     out += "<p class=\"nodata\">No run has a measured access time.</p>";
   } else {
-    out += "<figure>" + trend + "<figcaption>Mean and maximum Ready time of all accesses, one point a run";
-    if (!s.events.empty()) out += "; the dashed lines are the service events, numbered as listed below";
+    out += "<figure>" + trend + "<figcaption>One point a run";
+    if (!s.events.empty()) out += "; dashed: the service events below";
     out += ".</figcaption></figure>";
   }
 
@@ -181,9 +182,7 @@ void StoreSection(std::string& out, const StoreHistory& s, bool limits) {
       out += "<tr><td class=\"n\">" + Integer(static_cast<int64_t>(k + 1)) + "</td><td>" + Html(EventDate(e)) +
              "</td><td>" + (e.mechanics ? "mechanics" : "other") + "</td><td>" + Html(e.text) + "</td></tr>";
     }
-    out +=
-        "</tbody></table></div><p class=\"sub\">A service on the mechanics starts a new baseline for the drift; "
-        "other events (a firmware update, a remark) do not.</p>";
+    out += "</tbody></table></div>";
   }
 
   out += "<h3>Runs</h3>";

@@ -561,8 +561,11 @@ std::string TrendChart(const std::vector<TrendPoint>& points, const std::vector<
            "</g>";
   }
 
-  // A run without the figure leaves a gap in its line.
-  const bool markers = n <= 60;
+  // A run without the figure leaves a gap in its line. Side by side each
+  // run has a marker to point at while they are few enough to tell apart;
+  // on a time axis runs may crowd, and a store's long history stays small
+  // without them (the corners of the line show the runs).
+  const bool markers = timeAxis ? n <= 12 : n <= 60;
   const auto series = [&](const std::vector<double>& v, const char* colour, bool dashed, const char* what) {
     PathData d;
     bool joined = false;
@@ -638,8 +641,7 @@ std::string Sparkline(const std::vector<TrendPoint>& points) {
   }
   const std::string what = "mean access time, " + Integer(static_cast<int64_t>(measured)) +
                            (measured == 1 ? " run" : " runs");
-  return "<svg class=\"spark\" viewBox=\"0 0 120 28\" width=\"120\" height=\"28\" role=\"img\" aria-label=\"" + what +
-         "\"><title>" + what + "</title><path fill=\"none\" stroke=\"" + kMeanColour +
+  return "<svg class=\"spark\" viewBox=\"0 0 120 28\" width=\"120\" height=\"28\" role=\"img\"><title>" + what + "</title><path fill=\"none\" stroke=\"" + kMeanColour +
          "\" stroke-width=\"1.5\" stroke-linejoin=\"round\" d=\"" + d.Take() + "\"/><circle cx=\"" +
          N(x(lastMeasured)) + "\" cy=\"" + N(yOf(points[lastMeasured].mean)) + "\" r=\"2.5\" fill=\"" + kMeanColour +
          "\"/></svg>";
