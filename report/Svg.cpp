@@ -370,9 +370,11 @@ std::vector<CalendarTick> CalendarTicks(double& lo, double& hi) {
     ticks.clear();
     char buf[16];
     if (s.days) {
-      // 3 Jan 2000 was a Monday: weeks start on day numbers 2 + 7k.
-      const int64_t phase = s.days % 7 == 0 ? 2 : 0;
-      for (int64_t d = firstDay + Modulo(phase - firstDay, s.days); d * kDaySeconds <= to; d += s.days) {
+      // Weeks from the first Monday in the range (3 Jan 2000, day 2, was
+      // one), days from its first midnight.
+      int64_t d = firstDay + 1;
+      if (s.days % 7 == 0) d += Modulo(2 - d, 7);
+      for (; d * kDaySeconds <= to; d += s.days) {
         const double t = static_cast<double>(d * kDaySeconds);
         if (t < from) continue;
         int y, m, dd;
