@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -312,8 +313,121 @@ std::string ClimateChart(const Run& run) {
 
 // --- trend across runs ---------------------------------------------------------------------
 
+namespace {
+
+constexpr int64_t kDaySeconds = 86400;
+// Runs of a day or two stand side by side, each in its own slot, which
+// reads better than points crowded on a short time scale; a history of
+// weeks and months is honest only to scale.
+constexpr int64_t kTimeAxisAfter = 2 * kDaySeconds;
+constexpr const char* kEventColour = "#5a6b7d";
+
+// Days since 1 Jan 2000 (the epoch of Stamp::Seconds) of a date of the
+// Gregorian calendar, and back.
+int64_t DayNumber(int64_t y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 730425;
+}
+
+void CivilDate(int64_t z, int& y, int& m, int& d) {
+  z += 730425;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  y = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
+}
+
+int64_t Modulo(int64_t a, int64_t b) { return ((a % b) + b) % b; }
+
+struct CalendarTick {
+  double seconds;
+  std::string label;
+};
+
+// Ticks at round steps of the calendar over [lo, hi] (seconds since 2000):
+// the finest of days, weeks (from a Monday), months, quarters and years
+// whose labels still fit side by side. A tick a little outside the range
+// widens it, so that the first run's week or month is named too.
+std::vector<CalendarTick> CalendarTicks(double& lo, double& hi) {
+  struct Step {
+    int days, months;
+  };
+  static const Step kSteps[] = {{1, 0},  {2, 0},  {7, 0},  {14, 0},  {0, 1},   {0, 2},
+                                {0, 3},  {0, 6},  {0, 12}, {0, 24},  {0, 60},  {0, 120}};
+  const double slack = (hi - lo) * 0.06;
+  const double from = lo - slack, to = hi + slack;
+  const int64_t firstDay = static_cast<int64_t>(std::floor(from / kDaySeconds));
+  std::vector<CalendarTick> ticks;
+  for (const Step& s : kSteps) {
+    ticks.clear();
+    char buf[16];
+    if (s.days) {
+      // Weeks from the first Monday in the range (3 Jan 2000, day 2, was
+      // one), days from its first midnight.
+      int64_t d = firstDay + 1;
+      if (s.days % 7 == 0) d += Modulo(2 - d, 7);
+      for (; d * kDaySeconds <= to; d += s.days) {
+        const double t = static_cast<double>(d * kDaySeconds);
+        if (t < from) continue;
+        int y, m, dd;
+        CivilDate(d, y, m, dd);
+        std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, dd);
+        ticks.push_back({t, buf});
+      }
+    } else {
+      int y, m, dd;
+      CivilDate(firstDay, y, m, dd);
+      int64_t month = static_cast<int64_t>(y) * 12 + (m - 1);
+      month -= Modulo(month, s.months);
+      for (;; month += s.months) {
+        const int year = static_cast<int>(month / 12), mon = static_cast<int>(month % 12) + 1;
+        const double t = static_cast<double>(DayNumber(year, mon, 1) * kDaySeconds);
+        if (t > to) break;
+        if (t < from) continue;
+        std::snprintf(buf, sizeof buf, "%04d-%02d", year, mon);
+        ticks.push_back({t, buf});
+      }
+    }
+    // A date is wider than a month: fewer of them fit.
+    if (ticks.size() <= (s.days ? 6u : 8u)) break;
+  }
+  if (!ticks.empty()) lo = std::min(lo, ticks.front().seconds), hi = std::max(hi, ticks.back().seconds);
+  return ticks;
+}
+
+// The range of a trend's access-time axis: from 0 when the figures come
+// near it anyway, else around the figures, but never less than
+// kMinTrendSpan.
+void TrendRange(double low, double top, double& lo, double& hi) {
+  lo = low < top * 0.4 ? 0 : low, hi = std::max(top, 0.1);
+  if (hi - lo < kMinTrendSpan) {
+    lo = std::max(0.0, (lo + hi - kMinTrendSpan) / 2);
+    hi = lo + kMinTrendSpan;
+  }
+}
+
+// Whether the runs stand on a time axis, and its first and last start.
+bool FarApart(const std::vector<TrendPoint>& points, int64_t& first, int64_t& last) {
+  if (points.empty()) return false;
+  first = last = points.front().start.Seconds();
+  for (const TrendPoint& pt : points) {
+    if (!pt.start.valid) return false;
+    first = std::min(first, pt.start.Seconds()), last = std::max(last, pt.start.Seconds());
+  }
+  return last - first > kTimeAxisAfter;
+}
+
+}  // namespace
+
 std::string TrendChart(const std::vector<TrendPoint>& points, const std::vector<TrendEvent>& events) {
-  (void)events;
   const size_t n = points.size();
   std::vector<double> mean(n, -1), max(n, -1);
   double top = 0;
@@ -323,11 +437,13 @@ std::string TrendChart(const std::vector<TrendPoint>& points, const std::vector<
     if (points[i].max >= 0) max[i] = points[i].max, top = std::max(top, max[i]), any = true;
   }
   if (!any) return {};
+  int64_t first = 0, last = 0;
+  const bool timeAxis = FarApart(points, first, last);
 
   // Runs that share a day are told apart by their time, in a second line
   // under the date.
   bool sharedDay = false;
-  for (size_t i = 0; i < n && !sharedDay; ++i)
+  for (size_t i = 0; i < n && !sharedDay && !timeAxis; ++i)
     for (size_t k = i + 1; k < n && !sharedDay; ++k) {
       const Stamp a = points[i].start, b = points[k].start;
       sharedDay = a.valid && b.valid && a.Date() == b.Date();
@@ -337,41 +453,121 @@ std::string TrendChart(const std::vector<TrendPoint>& points, const std::vector<
   // The axis spans the figures, not 0 to the top, so that a store a few
   // tenths slower than last month shows it; but never less than a second,
   // so that 2.0 and 2.1 s do not fill the chart from bottom to top as if
-  // the store had failed. From 0 when the figures come near it anyway.
+  // the store had failed.
   double low = top;
   for (size_t i = 0; i < n; ++i)
     for (double v : {mean[i], max[i]})
       if (v >= 0) low = std::min(low, v);
-  double lo = low < top * 0.4 ? 0 : low, hi = std::max(top, 0.1);
-  if (hi - lo < kMinTrendSpan) {
-    lo = std::max(0.0, (lo + hi - kMinTrendSpan) / 2);
-    hi = lo + kMinTrendSpan;
-  }
+  double lo = 0, hi = 1;
+  TrendRange(low, top, lo, hi);
   const Axis y = NiceAxis(lo, hi, 5);
+
+  // On a time axis the runs, and the events among them, are placed by
+  // date, a little in from the frame.
+  double tlo = static_cast<double>(first), thi = static_cast<double>(last);
+  std::vector<CalendarTick> calendar;
+  if (timeAxis) {
+    for (const TrendEvent& e : events)
+      if (e.when.valid) tlo = std::min(tlo, static_cast<double>(e.when.Seconds())), thi = std::max(thi, static_cast<double>(e.when.Seconds()));
+    const double pad = (thi - tlo) * 0.03;
+    tlo -= pad, thi += pad;
+    calendar = CalendarTicks(tlo, thi);
+  }
+  const auto xOfTime = [&](int64_t s) { return p.left + (static_cast<double>(s) - tlo) / (thi - tlo) * p.width; };
   const double slot = p.width / static_cast<double>(n);
-  const auto xAt = [&](size_t i) { return p.left + (static_cast<double>(i) + 0.5) * slot; };
+  const auto xAt = [&](size_t i) {
+    return timeAxis ? xOfTime(points[i].start.Seconds()) : p.left + (static_cast<double>(i) + 0.5) * slot;
+  };
 
   std::string svg = Open(height, "Mean and maximum access time per run");
   svg += YAxis(y, p);
-  // A run's date under its point; as many as fit side by side.
-  const size_t every = std::max<size_t>(1, static_cast<size_t>(std::ceil(110.0 / slot)));
   PathData ticks;
   std::string labels = "<g text-anchor=\"middle\">";
-  for (size_t i = 0; i < n; ++i) {
-    // A tick for every run when they are few enough to tell apart.
-    if (i % every == 0 || slot >= 4) {
-      ticks.MoveTo(xAt(i), p.Bottom());
-      ticks.LineTo(xAt(i), p.Bottom() + (i % every == 0 ? 5 : 3));
+  if (timeAxis) {
+    PathData grid;
+    for (const CalendarTick& t : calendar) {
+      const double x = p.left + (t.seconds - tlo) / (thi - tlo) * p.width;
+      grid.MoveTo(x, p.top);
+      grid.LineTo(x, p.Bottom());
+      ticks.MoveTo(x, p.Bottom());
+      ticks.LineTo(x, p.Bottom() + 5);
+      labels += Text(x, p.Bottom() + 19, t.label);
     }
-    if (i % every != 0) continue;
-    const Stamp s = points[i].start;
-    labels += Text(xAt(i), p.Bottom() + 19, s.valid ? Html(s.Date()) : "?");
-    if (sharedDay && s.valid) labels += Text(xAt(i), p.Bottom() + 33, Html(s.Time().substr(0, 5)));
+    svg += "<path class=\"grid\" d=\"" + grid.Take() + "\"/>";
+  } else {
+    // A run's date under its point; as many as fit side by side.
+    const size_t every = std::max<size_t>(1, static_cast<size_t>(std::ceil(110.0 / slot)));
+    for (size_t i = 0; i < n; ++i) {
+      // A tick for every run when they are few enough to tell apart.
+      if (i % every == 0 || slot >= 4) {
+        ticks.MoveTo(xAt(i), p.Bottom());
+        ticks.LineTo(xAt(i), p.Bottom() + (i % every == 0 ? 5 : 3));
+      }
+      if (i % every != 0) continue;
+      const Stamp s = points[i].start;
+      labels += Text(xAt(i), p.Bottom() + 19, s.valid ? Html(s.Date()) : "?");
+      if (sharedDay && s.valid) labels += Text(xAt(i), p.Bottom() + 33, Html(s.Time().substr(0, 5)));
+    }
   }
   svg += "<path class=\"axis\" d=\"" + ticks.Take() + "\"/>" + labels + "</g>";
 
-  // A run without the figure leaves a gap in its line.
-  const bool markers = n <= 60;
+  if (!events.empty()) {
+    // Where each event goes: on a time axis at its date; side by side in
+    // the gap between the runs before and after it, several in one gap
+    // spread across it.
+    std::vector<double> ex(events.size(), -1);
+    if (timeAxis) {
+      for (size_t k = 0; k < events.size(); ++k)
+        if (events[k].when.valid) ex[k] = xOfTime(events[k].when.Seconds());
+    } else {
+      std::vector<size_t> gap(events.size(), 0), inGap(n + 1, 0);
+      for (size_t k = 0; k < events.size(); ++k) {
+        if (!events[k].when.valid) continue;
+        const int64_t t = events[k].when.Seconds();
+        size_t i = 0;
+        while (i < n && points[i].start.valid && points[i].start.Seconds() <= t) ++i;
+        gap[k] = i;
+        ++inGap[i];
+      }
+      std::vector<size_t> placed(n + 1, 0);
+      for (size_t k = 0; k < events.size(); ++k) {
+        if (!events[k].when.valid) continue;
+        const size_t i = gap[k];
+        const double a = i == 0 ? p.left : xAt(i - 1), b = i == n ? p.Right() : xAt(i);
+        ex[k] = a + (b - a) * static_cast<double>(++placed[i]) / static_cast<double>(inGap[i] + 1);
+      }
+    }
+    // A dashed line down the plot, a marker over it that names the event
+    // when pointed at, and its number beside it; numbers of events close
+    // together go one under the other.
+    PathData lines, marks;
+    std::string numbers = std::string("<g font-weight=\"600\" fill=\"") + kEventColour + "\">";
+    std::string titles;
+    std::vector<int> row(events.size(), 0);
+    for (size_t k = 0; k < events.size(); ++k) {
+      if (ex[k] < 0) continue;
+      for (bool clash = true; clash;) {
+        clash = false;
+        for (size_t j = 0; j < k; ++j)
+          if (ex[j] >= 0 && row[j] == row[k] && std::fabs(ex[j] - ex[k]) < 18) clash = true;
+        if (clash) ++row[k];
+      }
+      lines.MoveTo(ex[k], p.top);
+      lines.LineTo(ex[k], p.Bottom());
+      titles += "<path d=\"M" + N(ex[k] - 5) + " " + N(p.top - 9) + "h10l-5 9z\"><title>" +
+                Html(events[k].when.Date() + ": " + events[k].text) + "</title></path>";
+      numbers += Text(ex[k] + 4, p.top + 14 + 15 * (row[k] % 4), Integer(static_cast<int64_t>(k + 1)));
+    }
+    svg += std::string("<path fill=\"none\" stroke=\"") + kEventColour + "\" stroke-dasharray=\"4 3\" d=\"" +
+           lines.Take() + "\"/><g class=\"events\" fill=\"" + kEventColour + "\">" + titles + "</g>" + numbers +
+           "</g>";
+  }
+
+  // A run without the figure leaves a gap in its line. Side by side each
+  // run has a marker to point at while they are few enough to tell apart;
+  // on a time axis runs may crowd, and a store's long history stays small
+  // without them (the corners of the line show the runs).
+  const bool markers = timeAxis ? n <= 12 : n <= 60;
   const auto series = [&](const std::vector<double>& v, const char* colour, bool dashed, const char* what) {
     PathData d;
     bool joined = false;
@@ -402,7 +598,9 @@ std::string TrendChart(const std::vector<TrendPoint>& points, const std::vector<
   svg += series(mean, kMeanColour, false, "mean");
   svg += Frame(p);
   svg += YTitle(p, "Access time [s]");
-  svg += Text(p.left + p.width / 2, height - 8, "Runs in the order they started", " text-anchor=\"middle\"");
+  svg += Text(p.left + p.width / 2, height - 8,
+              timeAxis ? "Date the run started, to scale" : "Runs in the order they started",
+              " text-anchor=\"middle\"");
   svg += "<g class=\"legend\">";
   const double lx = LegendEntry(svg, p.left, 18, kMeanColour, "Mean access time", true);
   LegendEntry(svg, lx, 18, kMaxColour, "Maximum access time", true, true);
@@ -410,8 +608,45 @@ std::string TrendChart(const std::vector<TrendPoint>& points, const std::vector<
   return svg;
 }
 
-}  // namespace report::page
+std::string Sparkline(const std::vector<TrendPoint>& points) {
+  constexpr double kW = 120, kH = 28, kPad = 3;
+  const size_t n = points.size();
+  double top = 0, low = 0;
+  size_t measured = 0, lastMeasured = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (points[i].mean < 0) continue;
+    low = measured ? std::min(low, points[i].mean) : points[i].mean;
+    top = std::max(top, points[i].mean);
+    ++measured, lastMeasured = i;
+  }
+  if (measured == 0) return {};
+  double lo = 0, hi = 1;
+  TrendRange(low, top, lo, hi);
+  int64_t first = 0, last = 0;
+  const bool timeAxis = FarApart(points, first, last);
+  const auto x = [&](size_t i) {
+    if (timeAxis)
+      return kPad + static_cast<double>(points[i].start.Seconds() - first) / static_cast<double>(last - first) *
+                        (kW - 2 * kPad);
+    return n == 1 ? kW / 2 : kPad + static_cast<double>(i) / static_cast<double>(n - 1) * (kW - 2 * kPad);
+  };
+  const auto yOf = [&](double v) { return kH - kPad - (v - lo) / (hi - lo) * (kH - 2 * kPad); };
+  PathData d;
+  bool joined = false;
+  for (size_t i = 0; i < n; ++i) {
+    if (points[i].mean < 0) {
+      joined = false;
+      continue;
+    }
+    joined ? d.LineTo(x(i), yOf(points[i].mean)) : d.MoveTo(x(i), yOf(points[i].mean));
+    joined = true;
+  }
+  const std::string what = "mean access time, " + Integer(static_cast<int64_t>(measured)) +
+                           (measured == 1 ? " run" : " runs");
+  return "<svg class=\"spark\" viewBox=\"0 0 120 28\" width=\"120\" height=\"28\" role=\"img\"><title>" + what + "</title><path fill=\"none\" stroke=\"" + kMeanColour +
+         "\" stroke-width=\"1.5\" stroke-linejoin=\"round\" d=\"" + d.Take() + "\"/><circle cx=\"" +
+         N(x(lastMeasured)) + "\" cy=\"" + N(yOf(points[lastMeasured].mean)) + "\" r=\"2.5\" fill=\"" + kMeanColour +
+         "\"/></svg>";
+}
 
-namespace report::page {
-std::string Sparkline(const std::vector<TrendPoint>&) { return {}; }
 }  // namespace report::page

@@ -330,3 +330,42 @@ TEST(ReportPage, ADaysClimateIsThinnedButKeepsItsSpike) {
   EXPECT_GT(rightmost - leftmost, 700);
   EXPECT_NE(svgs[1].find("max 60.0"), std::string::npos);
 }
+
+TEST(ReportPage, TrendOfRunsWeeksApartIsToScaleAndEventsStandWhereTheyFell) {
+  using page::TrendPoint;
+  const auto eventX = [](const std::string& svg) {
+    const std::vector<std::string> d = PathsOf(svg, "stroke-dasharray=\"4 3\"");
+    EXPECT_EQ(d.size(), 1u);
+    return d.empty() ? std::vector<std::vector<Pt>>{} : Vertices(d[0]);
+  };
+  const auto meanLine = [](const std::string& svg) {
+    const auto v = Vertices(PathsOf(svg, std::string("class=\"line\" stroke=\"") + page::kMeanColour).at(0));
+    EXPECT_EQ(v.size(), 1u);
+    return v.at(0);
+  };
+  // One week, then seven: the second gap is seven times the first.
+  const std::vector<TrendPoint> far = {{At(2026, 1, 5, 17, 0, 0), 5.0, 7.0},
+                                       {At(2026, 1, 12, 17, 0, 0), 5.1, 7.1},
+                                       {At(2026, 3, 2, 17, 0, 0), 5.2, 7.2}};
+  const std::string svg = page::TrendChart(far, {{At(2026, 2, 2, 17, 0, 0), "gripper <b>"}});
+  EXPECT_NE(svg.find("to scale"), std::string::npos);
+  EXPECT_NE(svg.find("<title>2026-02-02: gripper &lt;b&gt;</title>"), std::string::npos);
+  EXPECT_NE(svg.find(">2026-01-19<"), std::string::npos);  // Mondays, two weeks apart from the first
+  const std::vector<Pt> v = meanLine(svg);
+  ASSERT_EQ(v.size(), 3u);
+  EXPECT_NEAR((v[2].x - v[1].x) / (v[1].x - v[0].x), 7.0, 0.05);
+  const auto ev = eventX(svg);
+  ASSERT_EQ(ev.size(), 1u);
+  EXPECT_NEAR((ev[0][0].x - v[1].x) / (v[2].x - v[1].x), 3.0 / 7, 0.01);
+
+  // Runs of one day stand side by side; the event between them goes between.
+  const std::vector<TrendPoint> close = {{At(2026, 3, 2, 8, 15, 0), 5.0, 7.0}, {At(2026, 3, 2, 17, 40, 0), 5.1, 7.1}};
+  const std::string side = page::TrendChart(close, {{At(2026, 3, 2, 12, 0, 0), "belt"}});
+  EXPECT_EQ(side.find("to scale"), std::string::npos);
+  const std::vector<Pt> w = meanLine(side);
+  const auto sev = eventX(side);
+  ASSERT_EQ(w.size(), 2u);
+  ASSERT_EQ(sev.size(), 1u);
+  EXPECT_GT(sev[0][0].x, w[0].x + 1);
+  EXPECT_LT(sev[0][0].x, w[1].x - 1);
+}
