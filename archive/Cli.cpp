@@ -322,20 +322,6 @@ bool RunBack(Archive& archive, const StoredRun& s, report::Run& run) {
   return true;
 }
 
-int WriteOutput(const std::string& path, const std::string& bytes, bool force, const char* what, std::ostream& out,
-                std::ostream& err) {
-  const int error = FileWriteWhole(path, bytes, force);
-  if (error == 0) {
-    out << what << " written: " << Shown(path) << "\n";
-    return 0;
-  }
-  if (error == FileExistsError())
-    err << "vekton-archive: " << Shown(path) << " exists already; nothing written (--force writes over it)\n";
-  else
-    err << "vekton-archive: " << Shown(path) << ": cannot write: " << FileErrorText(error) << "\n";
-  return 1;
-}
-
 // The stores a page or a table covers; false (said) when --store names one
 // the archive does not know: a typo must not give an empty page.
 bool StoresOf(Archive& archive, const Options& o, std::vector<int64_t>& serials, std::ostream& err) {
@@ -373,7 +359,7 @@ int PageCommand(Archive& archive, const Options& o, const report::Limits* limits
   }
   const std::string page =
       WriteFleetPage(stores, std::string("vekton-archive ") + VEKTON_VERSION, limits ? o.limits : std::string());
-  return WriteOutput(o.out, page, o.force, "Page", out, err);
+  return report::WriteOutput("vekton-archive", o.out, page, o.force, "Page", out, err);
 }
 
 int CsvCommand(Archive& archive, const Options& o, const report::Limits* limits, std::ostream& out,
@@ -408,7 +394,7 @@ int CsvCommand(Archive& archive, const Options& o, const report::Limits* limits,
       report::AppendCsvLine(csv, cells);
     }
   }
-  return std::max(status, WriteOutput(o.out, csv, o.force, "CSV", out, err));
+  return std::max(status, report::WriteOutput("vekton-archive", o.out, csv, o.force, "CSV", out, err));
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ table.fleet td.drift,table.fleet td.acc{white-space:normal;min-width:12em}
 table.fleet .fig{color:#555;font-size:.88em;font-weight:400}
 table.events td:nth-child(2){white-space:nowrap}table.events td:last-child{overflow-wrap:anywhere}
 .verdict .fig{color:#333}
+table.fleet .dmark{display:block;color:var(--bad);font-weight:700;font-size:.78em}
 )";
 
 std::string Plural(int64_t n, const char* one, const char* many) { return Integer(n) + " " + (n == 1 ? one : many); }
@@ -77,7 +78,10 @@ void FleetTable(std::string& out, const std::vector<const StoreHistory*>& order,
   if (limits) out += "<th>Acceptance</th>";
   out += "<th>Mean access, run by run</th><th>Drift</th></tr></thead><tbody>";
   for (const StoreHistory* s : order) {
-    out += "<tr><td class=\"n\"><a href=\"#" + Anchor(s->serial) + "\">" + SerialText(s->serial) + "</a></td>";
+    // A drifting store says so beside its number too: on a phone's width
+    // the drift column is scrolled out of sight.
+    out += "<tr><td class=\"n\"><a href=\"#" + Anchor(s->serial) + "\">" + SerialText(s->serial) + "</a>" +
+           (s->drift.Flagged() ? "<span class=\"dmark\">DRIFT</span>" : "") + "</td>";
     out += "<td class=\"n\">" + Integer(static_cast<int64_t>(s->runs.size())) + "</td>";
     if (s->runs.empty()) {
       out += std::string("<td>") + kDash + "</td><td>" + kDash + "</td><td class=\"n\">" + kDash +

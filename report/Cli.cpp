@@ -62,20 +62,6 @@ int Usage(std::ostream& err, const std::string& why) {
   return 2;
 }
 
-int WriteOutput(const std::string& path, const std::string& bytes, bool force, const char* what, std::ostream& out,
-                std::ostream& err) {
-  const int error = FileWriteWhole(path, bytes, force);
-  if (error == 0) {
-    out << what << " written: " << Shown(path) << "\n";
-    return 0;
-  }
-  if (error == FileExistsError())
-    err << "vekton-report: " << Shown(path) << " exists already; nothing written (--force writes over it)\n";
-  else
-    err << "vekton-report: " << Shown(path) << ": cannot write: " << FileErrorText(error) << "\n";
-  return 1;
-}
-
 // Chromium prints a page in a few seconds; one still busy after this long
 // hangs, and a script that waits for the PDF must not wait for ever.
 constexpr int kPrintSeconds = 120;
@@ -234,10 +220,24 @@ int PrintPdf(const std::string& pdfPath, const std::string& page, bool force, co
     err << notWritten << LastLines(log);
     return 1;
   }
-  return WriteOutput(pdfPath, pdf, force, "PDF", out, err);
+  return WriteOutput("vekton-report", pdfPath, pdf, force, "PDF", out, err);
 }
 
 }  // namespace
+
+int WriteOutput(std::string_view program, const std::string& path, const std::string& bytes, bool force,
+                const char* what, std::ostream& out, std::ostream& err) {
+  const int error = FileWriteWhole(path, bytes, force);
+  if (error == 0) {
+    out << what << " written: " << Shown(path) << "\n";
+    return 0;
+  }
+  if (error == FileExistsError())
+    err << program << ": " << Shown(path) << " exists already; nothing written (--force writes over it)\n";
+  else
+    err << program << ": " << Shown(path) << ": cannot write: " << FileErrorText(error) << "\n";
+  return 1;
+}
 
 std::string Generator() { return std::string("vekton-report ") + VEKTON_VERSION; }
 
@@ -416,9 +416,9 @@ int ReportMain(const std::vector<std::string>& args, std::ostream& out, std::ost
     return 1;
   }
   const std::string page = pageGiven || pdfGiven ? WritePage(runs, Generator(), judged) : std::string();
-  const bool pageWritten = pageGiven && WriteOutput(pagePath, page, force, "Page", out, err) == 0;
+  const bool pageWritten = pageGiven && WriteOutput("vekton-report", pagePath, page, force, "Page", out, err) == 0;
   if (pageGiven && !pageWritten) status = 1;
-  if (csvGiven && WriteOutput(csvPath, WriteCsv(runs, judged), force, "CSV", out, err) != 0) status = 1;
+  if (csvGiven && WriteOutput("vekton-report", csvPath, WriteCsv(runs, judged), force, "CSV", out, err) != 0) status = 1;
   if (pdfGiven) {
     const std::string after = pageWritten ? "the page was written: " + Shown(pagePath)
                               : pageGiven ? std::string("nor was the page")

@@ -26,6 +26,12 @@ std::string Generator();
 // The console's own command line shows its arguments the same way.
 std::string Shown(std::string_view text);
 
+// Writes an output of the program's (a page, a table, a PDF) at path, never
+// over a file that is there unless force, and says so: "Page written: X" to
+// out, or why not, after "program: ", to err. 0, or 1 when not written.
+int WriteOutput(std::string_view program, const std::string& path, const std::string& bytes, bool force,
+                const char* what, std::ostream& out, std::ostream& err);
+
 // The page beside a result file: X.spf gives X.html.
 std::string PagePathFor(std::string_view resultFile);
 

@@ -46,7 +46,7 @@ want=(./usr/bin/vekton ./usr/bin/vekton-sim ./usr/bin/vekton-report ./usr/bin/ve
   ./usr/share/doc/vekton/MANUAL.md ./usr/share/doc/vekton/README.md ./usr/share/doc/vekton/copyright
   ./usr/share/doc/vekton/changelog.gz)
 want+=(./usr/share/vekton/wireshark/vekton-hostlink.lua)
-want+=(./usr/share/doc/vekton/images/acceptance-protocol.png)
+want+=(./usr/share/doc/vekton/images/acceptance-protocol.png ./usr/share/doc/vekton/images/archive-fleet.png)
 files=$(dpkg-deb -c "$DEB" | awk '{ print $6 }')
 for f in "${want[@]}"; do
   grep -qxF -- "$f" <<<"$files" || fail "$DEB lacks $f"
@@ -121,7 +121,7 @@ top=vekton-${VERSION}-win64
 want=("$top/vekton.exe" "$top/vekton-report.exe" "$top/vekton-trace.exe" "$top/MANUAL.md" "$top/README.txt")
 want+=("$top/vekton-hostlink.lua")
 # The manual's pictures beside it, with their folder's own entry.
-want+=("$top/images/" "$top/images/acceptance-protocol.png")
+want+=("$top/images/" "$top/images/acceptance-protocol.png" "$top/images/archive-fleet.png")
 files=$(unzip -Z1 "$ZIP")
 for f in "${want[@]}"; do
   grep -qxF -- "$f" <<<"$files" || fail "$ZIP lacks $f"
