@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, when missing.
+# Installs the Debian packages the build and the tests need, when missing
+# (sqlite3, the command-line program, holds an archive's lock in a test).
 # With groups named, those groups' packages instead: "page", what the report
 # page's browser check needs (headless Chromium driven by Selenium, the
 # screenshot read with Pillow); "net", the serial device server the network
@@ -9,7 +10,7 @@
 # what reads the line's trace as a capture (tshark, with its Lua).
 # Usage: ensure_deps.sh [page] [net] [package] [trace]
 set -euo pipefail
-pkgs=(cmake ninja-build g++ libgtest-dev libncurses-dev libtomlplusplus-dev libsqlite3-dev tmux)
+pkgs=(cmake ninja-build g++ libgtest-dev libncurses-dev libtomlplusplus-dev libsqlite3-dev sqlite3 tmux)
 if [ $# -gt 0 ]; then
   pkgs=()
   for group in "$@"; do
