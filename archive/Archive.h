@@ -11,6 +11,7 @@
 // its shorter self; a shorter one than the archive holds is left out.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -77,8 +78,11 @@ class Archive {
  public:
   // Opens (or, with create, makes) the archive at path: write-ahead log,
   // a busy time-out so that imports running at once wait for each other,
-  // an older schema brought forward. Null with the reason in error.
-  static std::unique_ptr<Archive> Open(const std::string& path, bool create, std::string& error);
+  // an older schema brought forward. Null with the reason in error. With
+  // giveUp, a wait for another program's lock asks it every 20 ms and ends
+  // (as the time-out would) when it says true: an operator's Esc.
+  static std::unique_ptr<Archive> Open(const std::string& path, bool create, std::string& error,
+                                       std::function<bool()> giveUp = {});
   virtual ~Archive() = default;
 
   virtual int SchemaVersion() = 0;
@@ -108,7 +112,9 @@ class Archive {
 
 // What the console does after a run's page: imports the result file at
 // resultFile into the archive at dbPath (made when missing). The line to
-// show: "Archived in DB" or why not ("Not archived: ...").
-bool ArchiveResultFile(const std::string& dbPath, const std::string& resultFile, std::string& line);
+// show: "Archived in DB" or why not ("Not archived: ..."). giveUp as for
+// Archive::Open.
+bool ArchiveResultFile(const std::string& dbPath, const std::string& resultFile, std::string& line,
+                       std::function<bool()> giveUp = {});
 
 }  // namespace archive

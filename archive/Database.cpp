@@ -21,6 +21,8 @@ namespace archive {
 namespace {
 
 constexpr int kBusyMs = 30000;
+constexpr int kBusyStepMs = 20;
+constexpr const char* kGivenUp = "given up with Esc";
 // PRAGMA application_id: "VkAr". Tells an archive from some other program's
 // SQLite file before anything in it is touched.
 constexpr int kApplicationId = 0x566B4172;
@@ -183,7 +185,7 @@ class Statement {
 
 class SqliteArchive final : public Archive {
  public:
-  explicit SqliteArchive(sqlite3* db) : db_(db) {}
+  SqliteArchive(sqlite3* db, std::function<bool()> giveUp) : db_(db), giveUp_(std::move(giveUp)) {}
   ~SqliteArchive() override { sqlite3_close(db_); }
 
   // Settings, then the schema: made in a new file, brought forward in an
@@ -198,7 +200,7 @@ class SqliteArchive final : public Archive {
   std::vector<int64_t> Serials() override;
   std::vector<StoredRun> Runs(int64_t serial) override;
   bool RunBytes(int64_t id, std::string& bytes) override;
-  std::string LastError() override { return sqlite3_errmsg(db_); }
+  std::string LastError() override { return givenUp_ ? std::string(kGivenUp) : std::string(sqlite3_errmsg(db_)); }
 
  private:
   bool Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
@@ -211,8 +213,25 @@ class SqliteArchive final : public Archive {
   bool SetWal(std::string& error);
   StoredRun ReadRun(Statement& st);
 
+  // The busy handler with giveUp: the time-out's wait in steps of
+  // kBusyStepMs, each after asking whether to go on.
+  static int Busy(void* self, int count);
+  bool GiveUp() {
+    if (giveUp_ && giveUp_()) givenUp_ = true;
+    return givenUp_;
+  }
+
   sqlite3* db_;
+  std::function<bool()> giveUp_;
+  bool givenUp_ = false;
 };
+
+int SqliteArchive::Busy(void* self, int count) {
+  auto* a = static_cast<SqliteArchive*>(self);
+  if (static_cast<int64_t>(count) * kBusyStepMs >= kBusyMs || a->GiveUp()) return 0;
+  sqlite3_sleep(kBusyStepMs);
+  return 1;
+}
 
 // Switching to the write-ahead log takes a lock of its own that the busy
 // time-out does not always wait for: a second process making the same new
@@ -231,8 +250,8 @@ bool SqliteArchive::SetWal(std::string& error) {
       error = rc == SQLITE_NOTADB ? "not an archive (not an SQLite database)" : std::string(sqlite3_errmsg(db_));
       return false;
     }
-    if (waited >= kBusyMs) {
-      error = "busy: another program holds it";
+    if (waited >= kBusyMs || GiveUp()) {
+      error = givenUp_ ? kGivenUp : "busy: another program holds it";
       return false;
     }
     sqlite3_sleep(50);
@@ -241,7 +260,10 @@ bool SqliteArchive::SetWal(std::string& error) {
 
 bool SqliteArchive::Prepare(std::string& error) {
   sqlite3_extended_result_codes(db_, 1);
-  sqlite3_busy_timeout(db_, kBusyMs);
+  if (giveUp_)
+    sqlite3_busy_handler(db_, &SqliteArchive::Busy, this);
+  else
+    sqlite3_busy_timeout(db_, kBusyMs);
   // Reading the header first tells a file that is not SQLite at all.
   {
     Statement st(db_, "PRAGMA user_version");
@@ -521,7 +543,8 @@ bool SqliteArchive::RunBytes(int64_t id, std::string& bytes) {
 
 }  // namespace
 
-std::unique_ptr<Archive> Archive::Open(const std::string& path, bool create, std::string& error) {
+std::unique_ptr<Archive> Archive::Open(const std::string& path, bool create, std::string& error,
+                                       std::function<bool()> giveUp) {
   sqlite3* db = nullptr;
   const int flags = SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0);
   if (sqlite3_open_v2(path.c_str(), &db, flags, nullptr) != SQLITE_OK) {
@@ -539,14 +562,15 @@ std::unique_ptr<Archive> Archive::Open(const std::string& path, bool create, std
     }
     return nullptr;
   }
-  auto archive = std::make_unique<SqliteArchive>(db);
+  auto archive = std::make_unique<SqliteArchive>(db, std::move(giveUp));
   if (!archive->Prepare(error)) return nullptr;
   return archive;
 }
 
-bool ArchiveResultFile(const std::string& dbPath, const std::string& resultFile, std::string& line) {
+bool ArchiveResultFile(const std::string& dbPath, const std::string& resultFile, std::string& line,
+                       std::function<bool()> giveUp) {
   std::string error;
-  std::unique_ptr<Archive> archive = Archive::Open(dbPath, true, error);
+  std::unique_ptr<Archive> archive = Archive::Open(dbPath, true, error, std::move(giveUp));
   if (!archive) {
     line = "Not archived: " + report::Shown(dbPath) + ": " + report::Shown(error);
     return false;

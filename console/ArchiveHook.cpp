@@ -3,6 +3,7 @@
 #ifdef VEKTON_ARCHIVE
 #include "archive/Archive.h"
 #endif
+#include "comLib3/comLib3.h"
 #include "report/Cli.h"
 
 #ifdef VEKTON_ARCHIVE
@@ -16,7 +17,15 @@ bool ConsoleArchiveCheck(const std::string& dbPath, std::string& message) {
 
 bool ConsoleArchiveRun(const std::string& dbPath, const std::string& resultFile, std::string& line) {
   line.clear();
-  const bool archived = archive::ArchiveResultFile(dbPath, resultFile, line);
+  // Esc gives up a wait for another program's lock: the operator need not
+  // sit out the time-out. That Esc is spent on the wait, so the summary
+  // still waits for its key as ever; other keys stay buffered.
+  const bool archived = archive::ArchiveResultFile(dbPath, resultFile, line, [] {
+    PollKey();
+    if (!EscAbort) return false;
+    EscAbort = false;
+    return true;
+  });
   if (line.empty())
     line = archived ? "Archived in " + report::Shown(dbPath) : "Not archived: " + report::Shown(dbPath) + " cannot be written";
   return archived;

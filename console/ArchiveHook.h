@@ -13,5 +13,6 @@ bool ConsoleArchiveCheck(const std::string& dbPath, std::string& message);
 
 // Imports the closed result file into the archive; line is what the screen
 // shows under the run's page ("Archived in DB" or "Not archived: ..."). It
-// waits for a busy archive no longer than the archive's own busy time-out.
+// waits for a busy archive no longer than the archive's own busy time-out,
+// and not at all once Esc is pressed.
 bool ConsoleArchiveRun(const std::string& dbPath, const std::string& resultFile, std::string& line);
