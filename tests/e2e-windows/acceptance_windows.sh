@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End to end under Wine: vekton.exe judges its random-access run by the
 # limits.toml in its folder. A --limits file with a typo stops the start
-# with one line naming its line, status 2; then, with limits.toml beside
+# with one line naming its line, status 2, and so does --archive (the
+# archive is not in the Windows build); then, with limits.toml beside
 # it, vekton.exe on COM1 against vekton-sim: a short run, Esc, Q, and under
 # the line naming the report page the verdict, the page beside the result
 # file saying it too; any key, 0, status 0. A second run, on a fresh store, with the file
@@ -24,6 +25,14 @@ err=$(tr -d '\r' <"$TMP/typo.err" | grep -v '^[0-9a-f]*:\(err\|fixme\)')
 (( status == 2 )) || fail "a refused --limits file ends with $status, not 2 ($err)"
 [[ $err == "vekton: typo.toml:3: "* && $(wc -l <<<"$err") == 1 ]] || fail "not one line with the file's line: '$err'"
 rm "$WORK/typo.toml"
+
+# The archive is not in the Windows build: --archive is refused at the start.
+(cd "$WORK" && WINEDEBUG=-all wine "$VEKTON_EXE" --archive fleet.db </dev/null >"$TMP/arch.out" 2>"$TMP/arch.err")
+status=$?
+err=$(tr -d '\r' <"$TMP/arch.err" | grep -v '^[0-9a-f]*:\(err\|fixme\)')
+(( status == 2 )) || fail "--archive ends with $status, not 2 ($err)"
+[[ $err == "vekton: --archive: the archive is not part of this build; "* ]] || fail "--archive: '$err'"
+[[ -e $WORK/fleet.db ]] && fail "--archive made a file in a build without the archive"
 
 # Windows line ends, as Notepad writes them.
 printf '[run]\r\nmin_accesses = 3\r\n\r\n[ready]\r\nmax_max_s = 60.0\r\n' >"$WORK/limits.toml"
@@ -78,4 +87,4 @@ verdict=$(grep -A2 -F "Report page: 1234_01.html" <<<"$summary" | tail -n +2 | a
   || fail "not the failed criterion with its figure and limit: '$verdict'"
 grep -q 'NOT ACCEPTED' "$WORK/1234_01.html" || fail "the second page does not say NOT ACCEPTED"
 leave failed
-echo "PASS: acceptance_windows (a --limits typo refused at the start; a run accepted, one not, by limits.toml)"
+echo "PASS: acceptance_windows (a --limits typo and --archive refused at the start; a run accepted, one not, by limits.toml)"
