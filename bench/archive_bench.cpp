@@ -51,57 +51,6 @@ constexpr double kImportTargetSeconds = 60.0;
 constexpr double kPageTargetSeconds = 2.0;
 constexpr double kPageTargetBytes = 5e6;
 
-long DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const long yoe = y - era * 400;
-  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-}
-
-void CivilFromDays(long z, int& y, int& m, int& d) {
-  z += 719468;
-  const long era = (z >= 0 ? z : z - 146096) / 146097;
-  const long doe = z - era * 146097;
-  const long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(yoe + era * 400 + (m <= 2));
-}
-
-// The run as store `serial` would have written it `days` later: the dates
-// at the end of each "Quendal AG" line moved on, the serial number of each
-// "SNr. # " line replaced (four digits, so the line keeps its width).
-std::string Rewritten(const std::vector<std::string>& lines, long days, int serial) {
-  std::vector<std::string> out = lines;
-  const std::string snr = "SNr. # ", number = std::to_string(serial);
-  for (std::string& l : out) {
-    if (l.rfind(snr, 0) == 0 && l.size() >= snr.size() + number.size()) {
-      l.replace(snr.size(), number.size(), number);
-      continue;
-    }
-    if (l.rfind("Quendal AG", 0) != 0 || l.size() < 8) continue;
-    const std::string date = l.substr(l.size() - 8);
-    int y, m, d;
-    CivilFromDays(
-        DaysFromCivil(2000 + std::atoi(date.c_str() + 6), std::atoi(date.c_str() + 3), std::atoi(date.c_str())) + days,
-        y, m, d);
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d-%02d-%02d", d % 100, m % 100, y % 100);
-    l.replace(l.size() - 8, 8, buf);
-  }
-  return JoinLines(out);
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
-}
-
 // Runs vekton-archive with args, its standard output into outPath; the
 // exit status (-1 when it did not run) and the wall time.
 int RunArchive(const std::vector<std::string>& args, const std::string& outPath, double& seconds) {
@@ -190,7 +139,7 @@ int main() {
     const int serial = kFirstSerial + s;
     for (int r = 0; r < kRunsPerStore; ++r) {
       const int which = s % 25 == 24 && r >= kRunsPerStore - 5 ? distinct - 1 : r * (distinct - 1) / kRunsPerStore;
-      const std::string bytes = Rewritten(made[static_cast<size_t>(which)], 7L * r + s % 7, serial);
+      const std::string bytes = RewrittenRun(made[static_cast<size_t>(which)], 7L * r + s % 7, serial);
       char name[32];
       std::snprintf(name, sizeof name, "/%d_%02d.spf", serial, r);
       args.push_back(files + name);

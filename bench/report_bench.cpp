@@ -37,51 +37,6 @@ constexpr int kFiles = 100;
 constexpr double kTargetSeconds = 1.0;
 constexpr size_t kTargetPageBytes = size_t{2} << 20;
 
-long DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const long yoe = y - era * 400;
-  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-}
-
-void CivilFromDays(long z, int& y, int& m, int& d) {
-  z += 719468;
-  const long era = (z >= 0 ? z : z - 146096) / 146097;
-  const long doe = z - era * 146097;
-  const long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(yoe + era * 400 + (m <= 2));
-}
-
-// The run's header dates (DD-MM-YY at the end of each "Quendal AG" line)
-// moved on by `days`.
-std::string ShiftDates(const std::vector<std::string>& lines, long days) {
-  std::vector<std::string> out = lines;
-  for (std::string& l : out) {
-    if (l.rfind("Quendal AG", 0) != 0 || l.size() < 8) continue;
-    const std::string date = l.substr(l.size() - 8);
-    int y, m, d;
-    CivilFromDays(
-        DaysFromCivil(2000 + std::atoi(date.c_str() + 6), std::atoi(date.c_str() + 3), std::atoi(date.c_str())) + days,
-        y, m, d);
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%02d-%02d-%02d", d, m, y % 100);
-    l.replace(l.size() - 8, 8, buf);
-  }
-  return JoinLines(out);
-}
-
-bool WriteFile(const std::string& path, const std::string& bytes) {
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
-}
-
 bool ReadFile(const std::string& path, std::string& bytes) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) return false;
@@ -266,7 +221,7 @@ int main() {
   for (int f = 0; f < kFiles; ++f) {
     char name[32];
     std::snprintf(name, sizeof name, "/1234_%02d.spf", f);
-    const std::string bytes = ShiftDates(made[static_cast<size_t>(f % distinct)], 7L * f);
+    const std::string bytes = RewrittenRun(made[static_cast<size_t>(f % distinct)], 7L * f, -1);
     paths.push_back(dir + name);
     diskBytes += bytes.size();
     if (!WriteFile(paths.back(), bytes)) {
