@@ -11,6 +11,7 @@
 
 #include "bench/InProcessRun.h"
 #include "platform/virtual/Virtual.h"
+#include "report/Fields.h"
 #include "sim/Harness.h"
 
 // One run: when it starts, how long it goes, the operator's interval, and how
@@ -54,27 +55,6 @@ inline std::string JoinLines(const std::vector<std::string>& lines) {
   return bytes;
 }
 
-// Days since 1 Jan 1970 of a date of the Gregorian calendar, and back.
-inline long DaysFromCivil(int y, int m, int d) {
-  y -= m <= 2;
-  const long era = (y >= 0 ? y : y - 399) / 400;
-  const long yoe = y - era * 400;
-  const long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  return era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
-}
-
-inline void CivilFromDays(long z, int& y, int& m, int& d) {
-  z += 719468;
-  const long era = (z >= 0 ? z : z - 146096) / 146097;
-  const long doe = z - era * 146097;
-  const long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const long mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(yoe + era * 400 + (m <= 2));
-}
-
 // The run as store `serial` would have written it `days` later: the dates
 // at the end of each "Quendal AG" line moved on, the serial number of each
 // "SNr. # " line replaced (four digits, so the line keeps its width; a
@@ -90,9 +70,10 @@ inline std::string RewrittenRun(const std::vector<std::string>& lines, long days
     if (l.rfind("Quendal AG", 0) != 0 || l.size() < 8) continue;
     const std::string date = l.substr(l.size() - 8);
     int y, m, d;
-    CivilFromDays(
-        DaysFromCivil(2000 + std::atoi(date.c_str() + 6), std::atoi(date.c_str() + 3), std::atoi(date.c_str())) + days,
-        y, m, d);
+    report::fields::CivilDate(report::fields::DayNumber(2000 + std::atoi(date.c_str() + 6), std::atoi(date.c_str() + 3),
+                                                        std::atoi(date.c_str())) +
+                                  days,
+                              y, m, d);
     char buf[16];
     std::snprintf(buf, sizeof buf, "%02d-%02d-%02d", d % 100, m % 100, y % 100);
     l.replace(l.size() - 8, 8, buf);

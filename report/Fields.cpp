@@ -6,6 +6,28 @@
 namespace report {
 namespace fields {
 
+int64_t DayNumber(int64_t y, int m, int d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const int64_t yoe = y - era * 400;
+  const int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 730425;
+}
+
+void CivilDate(int64_t z, int& y, int& m, int& d) {
+  z += 730425;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const int64_t doe = z - era * 146097;
+  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const int64_t mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  y = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
+}
+
+
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -121,10 +143,7 @@ bool ReadTime(std::string_view s, Stamp& stamp) {
 
 int64_t Stamp::Seconds() const {
   if (!valid) return 0;
-  int64_t days = 0;
-  for (int y = 2000; y < year; ++y) days += fields::IsLeap(y) ? 366 : 365;
-  for (int m = 1; m < month; ++m) days += fields::DaysInMonth(year, m);
-  days += day - 1;
+  const int64_t days = fields::DayNumber(year, month, day);
   return ((days * 24 + hour) * 60 + minute) * 60 + second;
 }
 

@@ -57,6 +57,10 @@ bool WholeField(std::string_view field, Kind kind, bool mayBeNegative, int64_t& 
 double FromTenths(int64_t tenths);
 
 bool IsLeap(int year);
+// Days since 1 Jan 2000 (the epoch of Stamp::Seconds) of a day of the
+// Gregorian calendar, and back.
+int64_t DayNumber(int64_t year, int month, int day);
+void CivilDate(int64_t dayNumber, int& year, int& month, int& day);
 // The days of `month` (1..12) in `year`.
 int DaysInMonth(int year, int month);
 

@@ -322,29 +322,6 @@ constexpr int64_t kDaySeconds = 86400;
 constexpr int64_t kTimeAxisAfter = 2 * kDaySeconds;
 constexpr const char* kEventColour = "#5a6b7d";
 
-// Days since 1 Jan 2000 (the epoch of Stamp::Seconds) of a date of the
-// Gregorian calendar, and back.
-int64_t DayNumber(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 730425;
-}
-
-void CivilDate(int64_t z, int& y, int& m, int& d) {
-  z += 730425;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(yoe + era * 400 + (m <= 2 ? 1 : 0));
-}
-
 int64_t Modulo(int64_t a, int64_t b) { return ((a % b) + b) % b; }
 
 struct CalendarTick {
@@ -378,18 +355,18 @@ std::vector<CalendarTick> CalendarTicks(double& lo, double& hi) {
         const double t = static_cast<double>(d * kDaySeconds);
         if (t < from) continue;
         int y, m, dd;
-        CivilDate(d, y, m, dd);
+        fields::CivilDate(d, y, m, dd);
         std::snprintf(buf, sizeof buf, "%04d-%02d-%02d", y, m, dd);
         ticks.push_back({t, buf});
       }
     } else {
       int y, m, dd;
-      CivilDate(firstDay, y, m, dd);
+      fields::CivilDate(firstDay, y, m, dd);
       int64_t month = static_cast<int64_t>(y) * 12 + (m - 1);
       month -= Modulo(month, s.months);
       for (;; month += s.months) {
         const int year = static_cast<int>(month / 12), mon = static_cast<int>(month % 12) + 1;
-        const double t = static_cast<double>(DayNumber(year, mon, 1) * kDaySeconds);
+        const double t = static_cast<double>(fields::DayNumber(year, mon, 1) * kDaySeconds);
         if (t > to) break;
         if (t < from) continue;
         std::snprintf(buf, sizeof buf, "%04d-%02d", year, mon);
