@@ -9,14 +9,12 @@ Prints one line per finding; exit status 1 when anything failed. The browser
 is started as report_page_check.py starts it.
 """
 import os
-import shutil
 import sys
-import tempfile
 
 from PIL import Image
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from report_page_check import BLUE, NARROW, WIDE, close, driver_for, requests  # noqa: E402
+from report_page_check import BLUE, NARROW, WIDE, close, requests, with_driver  # noqa: E402
 
 TREND = "Mean and maximum access time per run"
 # Of the mean's colour, the legends hidden: a store of one run has a dot.
@@ -98,15 +96,7 @@ def check(driver, path, stores, outdir):
 
 def main():
     outdir, path, stores = sys.argv[1], sys.argv[2], int(sys.argv[3])
-    profile = tempfile.mkdtemp(prefix="archive-chromium-")
-    driver = None
-    try:
-        driver = driver_for(profile)
-        check(driver, path, stores, outdir)
-    finally:
-        if driver is not None:
-            driver.quit()
-        shutil.rmtree(profile, ignore_errors=True)
+    with_driver("archive", lambda driver: check(driver, path, stores, outdir))
     return 1 if failures else 0
 
 

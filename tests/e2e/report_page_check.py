@@ -52,6 +52,20 @@ def driver_for(profile):
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=opts)
 
 
+def with_driver(name, use):
+    """Runs use(driver) with a headless Chromium of a fresh profile, which
+    is removed again however use ends."""
+    profile = tempfile.mkdtemp(prefix=name + "-chromium-")
+    driver = None
+    try:
+        driver = driver_for(profile)
+        use(driver)
+    finally:
+        if driver is not None:
+            driver.quit()
+        shutil.rmtree(profile, ignore_errors=True)
+
+
 def requests(driver):
     """Every URL the page asked the network layer for since the last call."""
     urls = []
@@ -154,16 +168,7 @@ def main():
             k, _, v = item.partition("=")
             expect[k] = int(v)
         pages.append((path, expect))
-    profile = tempfile.mkdtemp(prefix="report-chromium-")
-    driver = None
-    try:
-        driver = driver_for(profile)
-        for path, expect in pages:
-            check_page(driver, path, expect, outdir)
-    finally:
-        if driver is not None:
-            driver.quit()
-        shutil.rmtree(profile, ignore_errors=True)
+    with_driver("report", lambda driver: [check_page(driver, path, expect, outdir) for path, expect in pages])
     return 1 if failures else 0
 
 
